@@ -1,0 +1,397 @@
+/*
+ * tqdev.h - public interface of tqdev_lib64, the user-mode access library for
+ * 12-bit digital cameras.
+ *
+ * Call TqdevInitLibrary first and TqdevTerminateLibrary last. Every function
+ * returns a result code (TQDEV_RESULT_*); 0 is success. Codes that the camera's
+ * driver reports are passed on unchanged, whatever their value.
+ *
+ * Threads: every function may be called from any thread unless its comment says
+ * otherwise. Callbacks (notification and progress) run on library threads and
+ * must not call TqdevTerminateLibrary, which waits for those threads.
+ *
+ * Records and buffers passed by pointer are used in place and must stay valid
+ * until the operation has ended. All multi-byte fields are little-endian.
+ */
+#ifndef TQDEV_H
+#define TQDEV_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#ifdef TQDEV_BUILDING_LIBRARY
+#define TQDEV_API __declspec(dllexport)
+#else
+#define TQDEV_API __declspec(dllimport)
+#endif
+#define TQDEV_CALL __stdcall
+#else
+#define TQDEV_API __attribute__((visibility("default")))
+#define TQDEV_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes ------------------------------------------------------ */
+
+#define TQDEV_RESULT_OK 0u
+#define TQDEV_RESULT_INVALID_PARAMETER 3u
+#define TQDEV_RESULT_SYSTEM_ERROR 4u
+#define TQDEV_RESULT_INVALID_BUFFER 5u
+#define TQDEV_RESULT_CANCELLED 7u
+#define TQDEV_RESULT_DEVICE_NOT_FOUND 8u
+#define TQDEV_RESULT_DEVICE_NOT_OPEN 10u
+#define TQDEV_RESULT_DEVICE_ALREADY_OPEN 11u
+#define TQDEV_RESULT_OPEN_FAILED 12u
+#define TQDEV_RESULT_OUT_OF_MEMORY 14u
+#define TQDEV_RESULT_INVALID_DEVICE 16u
+#define TQDEV_RESULT_NOT_INITIALIZED 18u
+#define TQDEV_RESULT_LIVE_FOCUS_STOPPED 25u
+
+/* ---- Notification events ----------------------------------------------- */
+
+#define TQDEV_EVENT_DEVICE_REMOVED 0u
+#define TQDEV_EVENT_DEVICE_ADDED 1u
+
+/* ---- Capture modes, capture flags, capture states ---------------------- */
+
+#define TQDEV_CAPTURE_SINGLE 0u
+#define TQDEV_CAPTURE_AVERAGED 1u
+#define TQDEV_CAPTURE_SEQUENCE 2u
+#define TQDEV_CAPTURE_LIVE_FOCUS 3u
+
+/* Frames are delivered packed behind a 76-byte TQDEV_IMAGE_HEADER. */
+#define TQDEV_FLAG_PACKED_OUTPUT 0x8u
+/* Set by the library when a live-focus capture starts. */
+#define TQDEV_FLAG_LIVE_FOCUS 0x800u
+/* Write the calibration stamp into the image after the capture. */
+#define TQDEV_FLAG_CALIBRATION_STAMP 0x40000000u
+
+#define TQDEV_CAPTURE_STATE_QUEUED 0
+#define TQDEV_CAPTURE_STATE_FINISHING 4
+#define TQDEV_CAPTURE_STATE_COMPLETE 5
+
+/* ---- Frame descriptor flags -------------------------------------------- */
+
+#define TQDEV_FRAME_PACKED 0x1u
+#define TQDEV_FRAME_MIRROR 0x4u
+#define TQDEV_FRAME_FLIP 0x8u
+#define TQDEV_FRAME_SUBSAMPLE 0x20u
+#define TQDEV_FRAME_EXT_SUBSAMPLE 0x20u /* in ext_flags */
+#define TQDEV_FRAME_EXT_PHASE1 0x40u    /* in ext_flags */
+
+#define TQDEV_IMAGE_MAGIC 0x54517069u
+#define TQDEV_IMAGE_HEADER_SIZE 76u
+
+/* ---- Camera capability flags (TQDEV_CAMERA_INFO.capability_flags) ------- */
+
+#define TQDEV_CAMERA_CAP_XFORM_MATRIX 0x4u   /* extended info carries the matrix */
+#define TQDEV_CAMERA_CAP_AVERAGE_DARK 0x2000u /* extended info carries the dark level */
+#define TQDEV_CAMERA_CAP_DRIVER_PAIR 0x4000u  /* extended info carries two more words */
+
+/* ---- Records ------------------------------------------------------------ */
+
+/* One attached camera (312 bytes). Texts hold at most 39 characters. */
+typedef struct TQDEV_DEVICE_INFO {
+    uint32_t DeviceIndex;
+    uint32_t DeviceType;
+    uint32_t DeviceSubtype;
+    uint32_t reserved0;
+    char DeviceName[40];
+    char SerialNumber[40];
+    uint32_t DriverMajorVersion;
+    uint32_t DriverMinorVersion;
+    char DriverVersionString[40];
+    char DriverBuildDate[40];
+    uint32_t MajorVersion;
+    uint32_t MinorVersion;
+    char VersionString[40];
+    char BuildDate[40];
+    uint8_t reserved1[40];
+} TQDEV_DEVICE_INFO;
+
+/* Snapshot of the device list (16 bytes), newest camera first. */
+typedef struct TQDEV_DEVICE_ARRAY {
+    uint32_t DeviceCount;
+    uint32_t reserved;
+    TQDEV_DEVICE_INFO *Devices;
+} TQDEV_DEVICE_ARRAY;
+
+/* Library version (88 bytes). */
+typedef struct TQDEV_LIBRARY_VERSION {
+    uint32_t MajorVersion;
+    uint32_t MinorVersion;
+    char VersionString[40];
+    char BuildDate[40];
+} TQDEV_LIBRARY_VERSION;
+
+typedef void(TQDEV_CALL *TQDEV_PROGRESS_CALLBACK)(uint32_t result, uint64_t user_data);
+typedef void(TQDEV_CALL *TQDEV_NOTIFY_CALLBACK)(uint32_t event, uint32_t device, uint64_t user_value);
+
+/* Progress of an asynchronous operation (32 bytes). The caller fills Callback
+ * and UserData; the library writes Done, Percent and Result. Done is written
+ * last: once it reads 1, Percent and Result are final. */
+typedef struct TQDEV_PROGRESS {
+    uint32_t Done;
+    uint32_t Percent;
+    uint32_t Result;
+    uint32_t reserved;
+    TQDEV_PROGRESS_CALLBACK Callback;
+    uint64_t UserData;
+} TQDEV_PROGRESS;
+
+/* The caller's capture record (128 bytes). Offsets 40..87 are shared by the
+ * modes: single uses buffer, ticket, status6; averaged uses buffer,
+ * frame_count, sum_buffer, mean_level; sequence uses ticket, status6,
+ * sequence_buffers; live focus uses ticket, status6, ring_index, ring_size,
+ * ring_buffers. */
+typedef struct TQDEV_CAPTURE_PARAMS {
+    uint32_t mode;           /* in: TQDEV_CAPTURE_* */
+    uint32_t flags;          /* in/out: TQDEV_FLAG_* and driver bits */
+    uint32_t setup_words[6]; /* in/out: driver words; 2..5 hold status words 2, 1, 3, 4 after a capture */
+    uint32_t status5;        /* out: status word 5 of the last completion */
+    uint32_t unused36;
+    void *buffer; /* in: single, averaged: image buffer */
+    union {
+        uint32_t ticket;     /* out: single, sequence, live focus */
+        int32_t frame_count; /* in: averaged, greater than 0 */
+    };
+    uint32_t status6; /* out: single, sequence, live focus */
+    union {
+        struct {
+            uint32_t *sum_buffer; /* in: averaged, optional 32-bit sums */
+            int32_t mean_level;   /* out: averaged */
+            uint32_t unused68;
+        };
+        void *sequence_buffers[3]; /* in: sequence */
+        struct {
+            uint32_t ring_index;  /* out: live focus, buffer reported last */
+            int32_t ring_size;    /* in/out: live focus, 2 or 3 (0 means 2) */
+            void *ring_buffers[3]; /* in: live focus */
+        };
+    };
+    uint32_t extra_words[2]; /* in: driver words */
+    uint32_t reserved[8];    /* in: must be 0 */
+} TQDEV_CAPTURE_PARAMS;
+
+/* The driver's form of the capture record (44 bytes). */
+typedef struct TQDEV_CAPTURE_SETTINGS {
+    uint32_t mode;
+    uint32_t flags;
+    uint32_t ticket;
+    uint32_t setup_words[6];
+    uint32_t extra_words[2];
+} TQDEV_CAPTURE_SETTINGS;
+
+/* The driver's status record of one request (28 bytes); word[0] is the
+ * result code, words 1..6 are the driver's. */
+typedef struct TQDEV_STATUS {
+    uint32_t word[7];
+} TQDEV_STATUS;
+
+/* Frame descriptor (68 bytes). */
+typedef struct TQDEV_FRAME_INFO {
+    uint32_t image_size;  /* bytes of the unpacked 16-bit image */
+    uint32_t packed_size; /* bytes of the packed sample stream */
+    uint32_t flags;       /* TQDEV_FRAME_PACKED, _MIRROR, _FLIP, _SUBSAMPLE */
+    uint32_t reserved_a;
+    int32_t line_width; /* samples per stream line before padding to 8 */
+    int32_t line_count; /* lines before vertical binning */
+    uint32_t width;     /* window columns before horizontal binning */
+    uint32_t height;    /* window rows before vertical binning */
+    int32_t left;       /* samples left of the window */
+    int32_t top;        /* lines above the window, before vertical binning */
+    uint32_t h_binning; /* 0 counts as 1 */
+    uint32_t v_binning; /* 0 counts as 1 */
+    uint32_t ext_flags; /* TQDEV_FRAME_EXT_* */
+    uint32_t reserved_b[4];
+} TQDEV_FRAME_INFO;
+
+/* Header of a packed image container (76 bytes), followed by the packed
+ * stream at header_size bytes from its start. */
+typedef struct TQDEV_IMAGE_HEADER {
+    uint32_t magic; /* TQDEV_IMAGE_MAGIC */
+    uint32_t header_size;
+    TQDEV_FRAME_INFO frame_info;
+} TQDEV_IMAGE_HEADER;
+
+/* Camera information (220 bytes), the driver's except the capability flags. */
+typedef struct TQDEV_CAMERA_INFO {
+    uint8_t driver_data[180];
+    uint32_t capability_flags; /* TQDEV_CAMERA_CAP_* */
+    uint8_t driver_data_b[36];
+} TQDEV_CAMERA_INFO;
+
+/* Extended camera information (272 bytes). The library fills the three blocks
+ * at 196..243 from further requests when the capability flags say so. */
+typedef struct TQDEV_EXTENDED_CAMERA_INFO {
+    uint8_t driver_data[196];
+    uint32_t xform_matrix[9]; /* TQDEV_CAMERA_CAP_XFORM_MATRIX */
+    uint32_t average_dark;    /* TQDEV_CAMERA_CAP_AVERAGE_DARK, 16-bit value widened */
+    uint32_t driver_pair[2];  /* TQDEV_CAMERA_CAP_DRIVER_PAIR */
+    uint8_t driver_data_b[28];
+} TQDEV_EXTENDED_CAMERA_INFO;
+
+/* Device state (88 bytes), the driver's. */
+typedef struct TQDEV_DEVICE_STATE {
+    uint8_t driver_data[88];
+} TQDEV_DEVICE_STATE;
+
+/* One defect entry (20 bytes), the driver's. */
+typedef struct TQDEV_FLAW {
+    uint32_t words[5];
+} TQDEV_FLAW;
+
+/* ---- Layout checks ------------------------------------------------------ */
+
+#ifdef __cplusplus
+#define TQDEV_STATIC_ASSERT(c, m) static_assert(c, m)
+#else
+#define TQDEV_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#endif
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_DEVICE_INFO) == 312, "TQDEV_DEVICE_INFO is 312 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_DEVICE_ARRAY) == 16, "TQDEV_DEVICE_ARRAY is 16 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_LIBRARY_VERSION) == 88, "TQDEV_LIBRARY_VERSION is 88 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_PROGRESS) == 32, "TQDEV_PROGRESS is 32 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_CAPTURE_PARAMS) == 128, "TQDEV_CAPTURE_PARAMS is 128 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_CAPTURE_SETTINGS) == 44, "TQDEV_CAPTURE_SETTINGS is 44 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_STATUS) == 28, "TQDEV_STATUS is 28 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_FRAME_INFO) == 68, "TQDEV_FRAME_INFO is 68 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_IMAGE_HEADER) == 76, "TQDEV_IMAGE_HEADER is 76 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_CAMERA_INFO) == 220, "TQDEV_CAMERA_INFO is 220 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_EXTENDED_CAMERA_INFO) == 272, "TQDEV_EXTENDED_CAMERA_INFO is 272 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_DEVICE_STATE) == 88, "TQDEV_DEVICE_STATE is 88 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_FLAW) == 20, "TQDEV_FLAW is 20 bytes");
+
+/* ---- Library ------------------------------------------------------------ */
+
+/* Sets the library up and takes the first inventory of cameras (they get
+ * indices 0, 1, ... and produce no notification); starts the notification
+ * thread. A second call while initialised does nothing and returns 0.
+ * Returns 0, 4 (a platform call failed, a camera's registry values are
+ * unreadable), 14. */
+TQDEV_API uint32_t TQDEV_CALL TqdevInitLibrary(void);
+
+/* Stops the notification thread, closes every open camera and forgets the
+ * list; returns once no library thread runs library code any more, so the
+ * library may be unloaded right after. Must not be called from a notification
+ * or progress callback or a completion. Returns 0, 18. */
+TQDEV_API uint32_t TQDEV_CALL TqdevTerminateLibrary(void);
+
+/* Fills array with a snapshot of the attached cameras, newest first; release
+ * it with TqdevDestroyDeviceArray. The record is zeroed first in any case.
+ * Returns 0, 3 (null array), 14, 18. */
+TQDEV_API uint32_t TQDEV_CALL TqdevCreateDeviceArray(TQDEV_DEVICE_ARRAY *array);
+
+/* Releases the records of a snapshot and sets Devices to null; DeviceCount is
+ * left as it was. Works initialised or not. Returns 0 (3 for a null array). */
+TQDEV_API uint32_t TQDEV_CALL TqdevDestroyDeviceArray(TQDEV_DEVICE_ARRAY *array);
+
+/* Registers the callback called for every camera plugged in (event 1) or
+ * removed (event 0), on the notification thread, without any library lock;
+ * null stops delivery. Replaces an earlier registration. Returns 0, 18. */
+TQDEV_API uint32_t TQDEV_CALL TqdevRegisterNotification(TQDEV_NOTIFY_CALLBACK callback,
+                                                        uint64_t user_value);
+
+/* Fills version (2, 5, "2.05", build stamp). Works initialised or not.
+ * Returns 0 (3 for a null record). */
+TQDEV_API uint32_t TQDEV_CALL TqdevLibraryVersion(TQDEV_LIBRARY_VERSION *version);
+
+/* Switches diagnostics on standard output (non-zero) or off (0). Returns 0. */
+TQDEV_API uint32_t TQDEV_CALL TqdevEnableDebugPrint(int32_t enable);
+
+/* ---- Device channel ----------------------------------------------------- */
+
+/* Opens a camera for I/O. Returns 0, 8, 11, 12, 16, 18, 4. */
+TQDEV_API uint32_t TQDEV_CALL TqdevOpenDevice(uint32_t device);
+
+/* Closes a camera; outstanding requests still complete, with 7 or their own
+ * result. Returns 0, 8, 10, 16, 18. */
+TQDEV_API uint32_t TQDEV_CALL TqdevCloseDevice(uint32_t device);
+
+/* Asks the driver to cancel the camera's outstanding I/O and returns once it
+ * has done so. Returns 0, 8, 10, 16, 18, 4, 5, 7. */
+TQDEV_API uint32_t TQDEV_CALL TqdevCancelIo(uint32_t device);
+
+/* ---- Synchronous camera operations ---------------------------------------
+ * Each blocks the calling thread until the driver has answered. Results: 0,
+ * the device channel's codes (8, 10, 16, 18, 4, 5, 7, 14), 3 for a null
+ * record or bad count, or the driver's own result, unchanged. */
+
+TQDEV_API uint32_t TQDEV_CALL TqdevCameraInfo(uint32_t device, TQDEV_CAMERA_INFO *info);
+TQDEV_API uint32_t TQDEV_CALL TqdevExtendedCameraInfo(uint32_t device,
+                                                      TQDEV_EXTENDED_CAMERA_INFO *info);
+TQDEV_API uint32_t TQDEV_CALL TqdevGetDeviceState(uint32_t device, TQDEV_DEVICE_STATE *state);
+/* Reads register reg into *value; *value is untouched when selecting the
+ * register fails. */
+TQDEV_API uint32_t TQDEV_CALL TqdevReadRegister(uint32_t device, uint32_t reg, uint32_t *value);
+TQDEV_API uint32_t TQDEV_CALL TqdevWriteRegister(uint32_t device, uint32_t reg, uint32_t value);
+/* Reads the defect count and the driver's second value; with a non-null
+ * entries buffer (count x 20 bytes for the count the camera reports) also the
+ * entries. Pass null first when the count is not known. */
+TQDEV_API uint32_t TQDEV_CALL TqdevReadFlaws(uint32_t device, int32_t *count, uint32_t *second,
+                                             TQDEV_FLAW *entries);
+/* Writes count defect entries, 0 to 128. */
+TQDEV_API uint32_t TQDEV_CALL TqdevWriteFlaws(uint32_t device, int32_t count,
+                                              const TQDEV_FLAW *entries);
+/* Writes the colour transform matrix, nine floats. */
+TQDEV_API uint32_t TQDEV_CALL TqdevWriteXFormMatrix(uint32_t device, const float *matrix);
+TQDEV_API uint32_t TQDEV_CALL TqdevWriteBayerPattern(uint32_t device, uint8_t pattern);
+TQDEV_API uint32_t TQDEV_CALL TqdevWriteAverageDark(uint32_t device, uint16_t level);
+/* Writes count tap gains (count 0 or more). */
+TQDEV_API uint32_t TQDEV_CALL TqdevWriteTapGain(uint32_t device, int32_t count, const float *gains);
+
+/* ---- Capture ------------------------------------------------------------- */
+
+/* Stores in *size the bytes one image buffer needs for a capture with params:
+ * 76 + packed size with TQDEV_FLAG_PACKED_OUTPUT, else the unpacked size.
+ * Blocks until the driver answers. Returns 0, 3, 4, the channel's codes or the
+ * driver's result (then *size is 0). */
+TQDEV_API uint32_t TQDEV_CALL TqdevFrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params,
+                                             uint32_t *size);
+
+/* Hands the capture settings to the driver without capturing. Blocks. */
+TQDEV_API uint32_t TQDEV_CALL TqdevWriteCaptureParams(uint32_t device,
+                                                      const TQDEV_CAPTURE_PARAMS *params);
+
+/* Captures in params->mode. With progress null, waits for the end and returns
+ * the capture's result. With a progress record, returns 0 once the capture is
+ * under way; the record is completed (Done 1, Percent 100, Result) and its
+ * callback called on a library thread when the capture ends, and in live focus
+ * after every frame too. A failure before the start is returned and also
+ * delivered through the record, on the caller's thread. Live focus needs a
+ * progress record and runs until TqdevCancelLiveFocus (final result 25). */
+TQDEV_API uint32_t TQDEV_CALL TqdevCaptureImage(uint32_t device, TQDEV_CAPTURE_PARAMS *params,
+                                                TQDEV_PROGRESS *progress);
+
+/* Ends a running live-focus capture at its next frame. Returns 0, 8, 16, 18. */
+TQDEV_API uint32_t TQDEV_CALL TqdevCancelLiveFocus(uint32_t device);
+
+/* Stores where the capture with this ticket stands: 0 queued, the driver's
+ * word while the driver works on it, 4 finishing, 5 complete. Returns 0, 3
+ * (ticket never issued on this camera), the channel's codes or the driver's
+ * result; *state is written only on success. Blocks. */
+TQDEV_API uint32_t TQDEV_CALL TqdevGetCaptureState(uint32_t device, int32_t ticket, int32_t *state);
+
+/* Reads the integration time into *value. *guard must be 0. With progress
+ * null, waits; otherwise returns 0 once the request is under way and stores
+ * the value before completing the record. */
+TQDEV_API uint32_t TQDEV_CALL TqdevGetIntegrationTime(uint32_t device, uint32_t *value,
+                                                      const uint32_t *guard,
+                                                      TQDEV_PROGRESS *progress);
+
+/* Unpacks a packed image container into 16-bit pixels (image_size bytes).
+ * With pixels null, only stores the size. reserved must be 0. Works
+ * initialised or not, on any thread. Returns 0, or 3 for a bad argument, a
+ * wrong magic or a descriptor inconsistent with its container. */
+TQDEV_API uint32_t TQDEV_CALL TqdevUnpackImage(const void *image, uint16_t *pixels,
+                                               uint32_t *image_size, uintptr_t reserved);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TQDEV_H */
