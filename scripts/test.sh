@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds and runs every test: optimised, under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer; builds
+# the Windows DLL and checks its exports; runs the unpacker's fuzz target for a
+# bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+jobs=$(nproc)
+
+for preset in default asan tsan; do
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  if [[ $preset == tsan ]]; then
+    ctest --preset "$preset" -j "$jobs" -L threaded
+  else
+    ctest --preset "$preset" -j "$jobs"
+  fi
+done
+
+echo "=== mingw ==="
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw -j "$jobs" --target tqdev_lib64
+./scripts/check_dll_exports.sh build/mingw/library/tqdev_lib64.dll library/tqdev_lib64.def
+
+if [[ -f fuzz/CMakeLists.txt ]]; then
+  echo "=== fuzz ==="
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  ./fuzz/run.sh build/fuzz 60
+fi
