@@ -1,0 +1,209 @@
+// Asynchronous requests: the settings, data and status transfers of one
+// request, issued back to back, and the completion thread that waits for the
+// status and calls the requester back.
+#include "nt_internal.h"
+#include "request_codes.h"
+
+namespace {
+
+constexpr uint32_t kSettingsSize = sizeof(TQDEV_CAPTURE_SETTINGS);
+constexpr uint32_t kStatusSize = sizeof(TQDEV_STATUS);
+
+// Which transfers of a request reached the driver.
+struct StartedTransfers {
+    bool settings;
+    bool data;
+    bool status;
+};
+
+uint32_t IssueTransfers(DeviceNode *node, AsyncRequest *request, uint32_t code, uint32_t size,
+                        const TQDEV_CAPTURE_SETTINGS *settings, StartedTransfers *started) {
+    uint32_t result = InitOverlapped(&request->dataBlock);
+    if (result == TQDEV_RESULT_OK) {
+        result = InitOverlapped(&request->statusBlock);
+    }
+    if (result == TQDEV_RESULT_OK && settings != nullptr) {
+        result = InitOverlapped(&request->settingsBlock);
+        if (result == TQDEV_RESULT_OK) {
+            // The driver only reads the settings.
+            result =
+                IssueDriverCall(node, kSettingsCode, const_cast<TQDEV_CAPTURE_SETTINGS *>(settings),
+                                kSettingsSize, &request->settingsBlock);
+            started->settings = result == TQDEV_RESULT_OK;
+        }
+    }
+    if (result == TQDEV_RESULT_OK) {
+        result = IssueDriverCall(node, code, request->data, size, &request->dataBlock);
+        started->data = result == TQDEV_RESULT_OK;
+    }
+    if (result == TQDEV_RESULT_OK) {
+        result = IssueDriverCall(node, kStatusCode, &request->status, kStatusSize,
+                                 &request->statusBlock);
+        started->status = result == TQDEV_RESULT_OK;
+    }
+    return result;
+}
+
+uint32_t StartCompletionThread(AsyncRequest *request, CompletionThread *entry) {
+    HANDLE thread = CreateThread(nullptr, 0, CallbackThreadFunction, request, 0, nullptr);
+    if (thread == nullptr) {
+        DWORD error = GetLastError();
+        TQDEV_REPORT_FAILED_CALL("CreateThread\n", error);
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
+    entry->thread = thread;
+    entry->next = libraryState.completionThreads;
+    libraryState.completionThreads = entry;
+    return TQDEV_RESULT_OK;
+}
+
+// A request that failed before its hand-over: the driver may still use the
+// blocks of the transfers it took, so wait for them before freeing.
+void AbandonRequest(AsyncRequest *request, const StartedTransfers &started) {
+    if (started.settings) {
+        WaitForSingleObject(request->settingsBlock.hEvent, INFINITE);
+    }
+    if (started.data) {
+        WaitForSingleObject(request->dataBlock.hEvent, INFINITE);
+    }
+    if (started.status) {
+        WaitForSingleObject(request->statusBlock.hEvent, INFINITE);
+    }
+    FreeRequest(request);
+}
+
+// A status transfer that ended with an error: its error as a result code.
+uint32_t StatusFailure(DWORD error) {
+    TQDEV_REPORT_FAILED_CALL("GetOverlappedResult", error);
+    switch (error) {
+    case ERROR_OPERATION_ABORTED:
+        return TQDEV_RESULT_CANCELLED;
+    case ERROR_DEVICE_REMOVED:
+        TQDEV_DIAG("CallbackThreadFunction(TQDEV_RESULT_DEVICE_NOT_FOUND)\n");
+        return TQDEV_RESULT_DEVICE_NOT_FOUND;
+    default:
+        TQDEV_DIAG("Invalid last value\n");
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
+}
+
+} // namespace
+
+uint32_t InitOverlapped(OVERLAPPED *overlapped) {
+    overlapped->Internal = 0;
+    overlapped->InternalHigh = 0;
+    overlapped->Offset = 0;
+    overlapped->OffsetHigh = 0;
+    overlapped->hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped->hEvent == nullptr) {
+        DWORD error = GetLastError();
+        TQDEV_REPORT_FAILED_CALL("CreateEvent", error);
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
+    return TQDEV_RESULT_OK;
+}
+
+void FreeRequest(AsyncRequest *request) {
+    if (request == nullptr) {
+        return;
+    }
+    for (OVERLAPPED *block :
+         {&request->settingsBlock, &request->dataBlock, &request->statusBlock}) {
+        if (block->hEvent != nullptr) {
+            CloseHandle(block->hEvent);
+        }
+    }
+    FreeMemory(request);
+}
+
+uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint32_t size,
+                       CompletionFunction completion, void *context,
+                       const TQDEV_CAPTURE_SETTINGS *settings) {
+    AsyncRequest *failed = nullptr;
+    StartedTransfers started{};
+    uint32_t result = WithDevice(device, [&](DeviceNode *node) {
+        if (node->fileHandle == INVALID_HANDLE_VALUE) {
+            return TQDEV_RESULT_DEVICE_NOT_OPEN;
+        }
+        uint32_t code = RequestCode(requestNumber);
+        if (code == kInvalidCode) {
+            TQDEV_DIAG("Invalid code %d\n", static_cast<int>(requestNumber));
+            return TQDEV_RESULT_SYSTEM_ERROR;
+        }
+        PruneCompletionThreads();
+        auto *request = static_cast<AsyncRequest *>(AllocateZeroed(sizeof(AsyncRequest)));
+        auto *entry = static_cast<CompletionThread *>(
+            request != nullptr ? AllocateZeroed(sizeof(CompletionThread)) : nullptr);
+        if (entry == nullptr) {
+            FreeMemory(request);
+            return TQDEV_RESULT_OUT_OF_MEMORY;
+        }
+        request->file = node->fileHandle;
+        request->data = data;
+        request->completion = completion;
+        request->context = context;
+        uint32_t issued = IssueTransfers(node, request, code, size, settings, &started);
+        if (issued == TQDEV_RESULT_OK) {
+            issued = StartCompletionThread(request, entry);
+        }
+        if (issued != TQDEV_RESULT_OK) {
+            FreeMemory(entry);
+            failed = request;
+        }
+        return issued;
+    });
+    if (failed != nullptr) {
+        AbandonRequest(failed, started);
+    }
+    return result;
+}
+
+DWORD WINAPI CallbackThreadFunction(LPVOID parameter) {
+    auto *request = static_cast<AsyncRequest *>(parameter);
+    DWORD bytes = 0;
+    if (!GetOverlappedResult(request->file, &request->statusBlock, &bytes, TRUE)) {
+        DWORD error = GetLastError();
+        request->status.word[0] = StatusFailure(error);
+    }
+    if (request->completion != nullptr) {
+        // The requester gets a copy that lives for the call only.
+        TQDEV_STATUS status = request->status;
+        request->completion(&status, request->data, request->context);
+    }
+    FreeRequest(request);
+    TQDEV_DIAG("Dll: Terminating thread\n");
+    return 0;
+}
+
+void PruneCompletionThreads() {
+    CompletionThread **link = &libraryState.completionThreads;
+    while (*link != nullptr) {
+        CompletionThread *entry = *link;
+        if (WaitForSingleObject(entry->thread, 0) == WAIT_OBJECT_0) {
+            CloseHandle(entry->thread);
+            *link = entry->next;
+            FreeMemory(entry);
+        } else {
+            link = &entry->next;
+        }
+    }
+}
+
+void JoinCompletionThreads() {
+    for (;;) {
+        LockLibrary();
+        CompletionThread *entries = libraryState.completionThreads;
+        libraryState.completionThreads = nullptr;
+        UnlockLibrary();
+        if (entries == nullptr) {
+            return;
+        }
+        while (entries != nullptr) {
+            CompletionThread *next = entries->next;
+            WaitForSingleObject(entries->thread, INFINITE);
+            CloseHandle(entries->thread);
+            FreeMemory(entries);
+            entries = next;
+        }
+    }
+}

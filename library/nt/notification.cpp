@@ -1,0 +1,40 @@
+// The notification thread: polls the device list and tells the host about
+// cameras that appeared or vanished.
+#include "nt_internal.h"
+
+namespace {
+
+constexpr DWORD kPollPeriodMs = 200;
+
+// Called without the library mutex, so that a callback may call back in.
+void DeliverEvents(DeviceEvent *events) {
+    while (events != nullptr) {
+        LockLibrary();
+        TQDEV_NOTIFY_CALLBACK callback = libraryState.callback;
+        uint64_t userValue = libraryState.userValue;
+        UnlockLibrary();
+        if (callback != nullptr) {
+            callback(events->event, events->deviceIndex, userValue);
+        }
+        DeviceEvent *next = events->next;
+        FreeMemory(events);
+        events = next;
+    }
+}
+
+} // namespace
+
+DWORD WINAPI NotificationThreadFunction(LPVOID) {
+    for (;;) {
+        Sleep(kPollPeriodMs);
+        if (libraryState.notificationStop.load() != 0) {
+            return 0;
+        }
+        DeviceEvent *events = nullptr;
+        LockLibrary();
+        // A failed pass still delivers the events it built.
+        EnumerateDevices(&events);
+        UnlockLibrary();
+        DeliverEvents(events);
+    }
+}

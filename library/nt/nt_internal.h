@@ -1,0 +1,140 @@
+// Internal records and functions of the device-access layer, shared by its
+// files and reached by its tests. Callers outside library/nt use
+// tqdev_lib_nt.h.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform.h"
+#include "tqdev.h"
+#include "tqdev_lib_nt.h"
+
+// The path that every diagnostic of this module prints.
+#define TQDEV_MODULE_PATH "..\\tqdev_lib_nt.cpp"
+
+#include "diagnostics.h"
+
+// One attached camera. The public record comes first so that a device array
+// copies it in one piece.
+struct DeviceNode {
+    TQDEV_DEVICE_INFO info;
+    int32_t presentMark;
+    char *devicePath;
+    // Channel: open exactly while fileHandle is not INVALID_HANDLE_VALUE.
+    HANDLE fileHandle;
+    HANDLE ioThread;
+    HANDLE requestEvent;
+    HANDLE doneEvent;
+    uint32_t stopFlag;
+    // I/O slot: written only by the holder of the library mutex, read by the
+    // I/O thread between requestEvent and doneEvent.
+    uint32_t ioCode;
+    void *inBuffer;
+    uint32_t inSize;
+    void *outBuffer;
+    uint32_t outSize;
+    OVERLAPPED *ioOverlapped;
+    uint32_t ioResult;
+    uint32_t ticketCounter;
+    int32_t liveFocus;
+    DeviceNode *next;
+    DeviceNode *prev;
+};
+
+// One plug or unplug seen by an enumeration pass.
+struct DeviceEvent {
+    uint32_t event;
+    uint32_t deviceIndex;
+    DeviceEvent *next;
+};
+
+// A completion thread whose handle the library keeps until it has ended, so
+// that termination can wait for it.
+struct CompletionThread {
+    HANDLE thread;
+    CompletionThread *next;
+};
+
+// One submitted request. The file handle is copied at submission: the
+// completion thread never reads the DeviceNode, which may be gone by then.
+struct AsyncRequest {
+    HANDLE file;
+    void *data;
+    TQDEV_STATUS status;
+    CompletionFunction completion;
+    void *context;
+    OVERLAPPED settingsBlock;
+    OVERLAPPED dataBlock;
+    OVERLAPPED statusBlock;
+};
+
+// The one library state. Everything but the mutex handle and the stop flag
+// is guarded by the library mutex.
+struct LibraryState {
+    std::atomic<HANDLE> mutex;
+    DeviceNode *head;
+    uint32_t presentCount;
+    uint32_t seenCount;
+    HANDLE notificationThread;
+    std::atomic<uint32_t> notificationStop;
+    TQDEV_NOTIFY_CALLBACK callback;
+    uint64_t userValue;
+    CompletionThread *completionThreads;
+};
+
+extern LibraryState libraryState;
+
+// The library mutex, taken without time-out.
+void LockLibrary();
+void UnlockLibrary();
+
+// ---- Device list (mutex held) ----------------------------------------------
+
+uint32_t FindDevice(uint32_t index, DeviceNode **node);
+void RemoveDevice(DeviceNode *node);
+void RemoveAllDevices();
+// One pass over the present interfaces; adds new cameras and removes vanished
+// ones. With events non-null, returns the plug and unplug events built so far
+// (also after a failure), newest first; each entry is the caller's to free.
+uint32_t EnumerateDevices(DeviceEvent **events);
+
+// Fills a new node from the interface detail and the device's registry key.
+uint32_t InitDeviceNode(DeviceNode *node, HDEVINFO set, SP_DEVINFO_DATA *deviceInfo,
+                        const char *path);
+// Bounded copy into a 40-byte text field: at most 39 characters, terminated.
+void CopyText(char *destination, const char *source, uint32_t sourceSize, uint32_t limit);
+
+// Notification thread entry.
+DWORD WINAPI NotificationThreadFunction(LPVOID parameter);
+
+// ---- Device channel (mutex held unless said otherwise) -----------------------
+
+void StopDeviceThread(DeviceNode *node);
+uint32_t IssueDriverCall(DeviceNode *node, uint32_t code, void *buffer, uint32_t size,
+                         OVERLAPPED *overlapped);
+uint32_t InitOverlapped(OVERLAPPED *overlapped);
+void FreeRequest(AsyncRequest *request);
+DWORD WINAPI DeviceThreadFunction(LPVOID parameter);
+DWORD WINAPI CallbackThreadFunction(LPVOID parameter);
+
+// Completion threads: kept (mutex held), pruned of ended ones on each
+// submission, and waited for by termination (mutex not held).
+void PruneCompletionThreads();
+void JoinCompletionThreads();
+
+// Looks the camera up under the library mutex and runs action(node) while the
+// mutex is held; returns 18, FindDevice's result or the action's result.
+template <typename Action> uint32_t WithDevice(uint32_t index, Action &&action) {
+    if (libraryState.mutex.load() == nullptr) {
+        return TQDEV_RESULT_NOT_INITIALIZED;
+    }
+    LockLibrary();
+    DeviceNode *node = nullptr;
+    uint32_t result = FindDevice(index, &node);
+    if (result == TQDEV_RESULT_OK) {
+        result = action(node);
+    }
+    UnlockLibrary();
+    return result;
+}
