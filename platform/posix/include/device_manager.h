@@ -9,6 +9,9 @@
 
 #include "win32_subset.h"
 
+// Exported so that tests can plug devices with drivers of their own.
+#define TQSIM_INTERNAL_API __attribute__((visibility("default")))
+
 namespace tqsim {
 
 // One named registry value of a device key, stored as raw bytes (a number is
@@ -56,19 +59,20 @@ struct DriverDispatch {
 
 // Stores the outcome of a taken request in its OVERLAPPED block and then
 // signals the block's event, as the I/O manager does.
-void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes);
+TQSIM_INTERNAL_API void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes);
 
 // Plugs a device interface of the given class; enumeration order is plug order.
 // Returns false when the path is already present.
-bool PlugDevice(const GUID &interfaceClass, const std::string &path,
-                std::vector<RegistryValue> values, const DriverDispatch *dispatch, void *device);
+TQSIM_INTERNAL_API bool PlugDevice(const GUID &interfaceClass, const std::string &path,
+                                   std::vector<RegistryValue> values,
+                                   const DriverDispatch *dispatch, void *device);
 
 // Unplugs the device with this path: it leaves enumeration, its driver's remove
 // runs, and release follows once its last handle is closed. Returns false when
 // no such device is plugged.
-bool UnplugDevice(const std::string &path);
+TQSIM_INTERNAL_API bool UnplugDevice(const std::string &path);
 
 // Unplugs every device.
-void UnplugAllDevices();
+TQSIM_INTERNAL_API void UnplugAllDevices();
 
 } // namespace tqsim

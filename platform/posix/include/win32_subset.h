@@ -184,10 +184,10 @@ TQSIM_WIN32_API BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINF
                                                         const GUID *interfaceClass,
                                                         DWORD memberIndex,
                                                         PSP_DEVICE_INTERFACE_DATA interfaceData);
-TQSIM_WIN32_API BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
-    HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
-    PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize, LPDWORD requiredSize,
-    PSP_DEVINFO_DATA deviceInfo);
+TQSIM_WIN32_API BOOL WINAPI
+SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
+                                 PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                 LPDWORD requiredSize, PSP_DEVINFO_DATA deviceInfo);
 TQSIM_WIN32_API HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA deviceInfo,
                                                  DWORD scope, DWORD hwProfile, DWORD keyType,
                                                  REGSAM access);
