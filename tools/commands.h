@@ -7,6 +7,7 @@
 // Options shared by every command that talks to cameras.
 struct ToolOptions {
     int simulatedCameras = 0; // --sim N: plug N simulated cameras first
+    bool debug = false;       // --debug: switch on the library's diagnostics
 };
 
 void AddListCommand(CLI::App &app, const ToolOptions &options);

@@ -1,0 +1,31 @@
+// Waiting for an asynchronous capture: the progress callback runs on a
+// library completion thread and hands each report to the command's thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "tqdev.h"
+
+struct CaptureReports {
+    uint32_t frames = 0;      // live focus: frames reported with result 0
+    bool ended = false;       // the capture's final report has arrived
+    uint32_t finalResult = 0; // valid once ended
+};
+
+// Must outlive the capture: the library may still be inside the callback
+// when the command's thread wakes, so keep it until the library is terminated.
+struct CaptureWait {
+    std::mutex mutex;
+    std::condition_variable changed;
+    CaptureReports reports;
+    bool live = false; // live focus reports every frame with result 0
+};
+
+// Sets up progress so that its callback reports into wait.
+void AttachProgress(TQDEV_PROGRESS &progress, CaptureWait &wait);
+
+// Waits up to timeout for the final report; returns a snapshot of the reports.
+CaptureReports WaitForEnd(CaptureWait &wait, std::chrono::milliseconds timeout);
