@@ -13,12 +13,12 @@
 // The quantities every image operation derives from a descriptor (signed
 // 32-bit arithmetic, division truncating toward zero).
 struct FrameGeometry {
-    int32_t hb, vb;  // binning factors, 0 read as 1
-    int32_t w8;      // stream line length in samples, a multiple of 8
-    int32_t lines;   // stream lines L = line_count / vb
-    int32_t g;       // first window line = top / vb
-    int32_t m, n;    // output rows and columns
-    int64_t total;   // samples in the stream, L x w8
+    int32_t hb, vb; // binning factors, 0 read as 1
+    int32_t w8;     // stream line length in samples, a multiple of 8
+    int32_t lines;  // stream lines L = line_count / vb
+    int32_t g;      // first window line = top / vb
+    int32_t m, n;   // output rows and columns
+    int64_t total;  // samples in the stream, L x w8
 };
 FrameGeometry DeriveGeometry(const TQDEV_FRAME_INFO &info);
 
@@ -30,7 +30,9 @@ bool FrameInfoIsConsistent(const TQDEV_FRAME_INFO &info);
 
 // ---- Packed image container ----------------------------------------------------------
 
-constexpr uint32_t ImageHeaderSize() { return 76; }
+constexpr uint32_t ImageHeaderSize() {
+    return 76;
+}
 void WriteImageHeader(void *header, const TQDEV_FRAME_INFO &info);
 // Pointer to the packed data behind the header, or null for a wrong magic (the
 // descriptor output is then not written).
@@ -49,23 +51,24 @@ constexpr uint32_t STAMP_DARK = 0x6461726B;
 // Writes the stamp into a captured image (modes 0 and 1 only). A stamp that
 // would not fit the image the descriptor describes (image_size under 320
 // bytes; a packed stamp passing 76 + packed_size) is skipped.
-void WriteCalibrationStamp(void *image, uint32_t mode, bool packedOutput,
-                           uint32_t integrationTime, uint32_t stampValue,
-                           const TQDEV_FRAME_INFO &info);
+void WriteCalibrationStamp(void *image, uint32_t mode, bool packedOutput, uint32_t integrationTime,
+                           uint32_t stampValue, const TQDEV_FRAME_INFO &info);
 
 // ---- Unpacking -------------------------------------------------------------------------------
 
 int32_t BinningShift(uint32_t factor);
 // Unpacks the packed stream `source` into m x n 16-bit pixels at
 // `destination`, processing stream lines below rowLimit. Source and
-// destination may be the same buffer. The descriptor must be consistent.
-// Returns TQDEV_RESULT_OK.
+// destination may be the same buffer (the pixels are then those of a
+// separate copy). Returns TQDEV_RESULT_OK; TQDEV_RESULT_INVALID_PARAMETER,
+// writing nothing, for a descriptor that FrameInfoIsConsistent refuses;
+// TQDEV_RESULT_OUT_OF_MEMORY, writing nothing, when an overlapping frame has
+// no safe walk and its packed rows cannot be copied aside.
 uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
                      uint16_t *destination);
 
 // The exported unpacker of stored containers.
-uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize,
-                     uintptr_t reserved);
+uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, uintptr_t reserved);
 
 // ---- Averaging ------------------------------------------------------------------------------
 

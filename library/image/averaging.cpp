@@ -1,0 +1,49 @@
+// Summing unpacked frames into 32-bit sums and turning the sums into the
+// rounded average image and its mean level (a mean of row means).
+#include "image_data.h"
+
+namespace {
+
+// Element count of the unpacked image, 0 for an empty or nonsensical shape.
+int64_t ElementCount(const FrameGeometry &geo) {
+    return geo.m > 0 && geo.n > 0 ? int64_t{geo.m} * geo.n : 0;
+}
+
+} // namespace
+
+void AccumulateFrame(const TQDEV_FRAME_INFO &info, const uint16_t *frame, uint32_t *sums,
+                     bool first) {
+    const int64_t count = ElementCount(DeriveGeometry(info));
+    // Two plain loops rather than one with a branch, so both vectorise.
+    if (first) {
+        for (int64_t i = 0; i < count; ++i)
+            sums[i] = frame[i];
+    } else {
+        for (int64_t i = 0; i < count; ++i)
+            sums[i] += frame[i];
+    }
+}
+
+int32_t AverageFrames(const TQDEV_FRAME_INFO &info, const uint32_t *sums, uint16_t *result,
+                      int32_t frameCount) {
+    const FrameGeometry geo = DeriveGeometry(info);
+    if (ElementCount(geo) == 0 || frameCount < 1)
+        return 0;
+    const auto frames = static_cast<uint32_t>(frameCount);
+    const uint32_t half = frames / 2;
+    // Row and frame totals in 64 bits: the 32-bit forms could overflow for
+    // wide rows of large values and give the same results otherwise.
+    int64_t total = 0;
+    for (int64_t r = 0; r < geo.m; ++r) {
+        const uint32_t *rowSums = sums + r * geo.n;
+        uint16_t *row = result + r * geo.n;
+        int64_t rowTotal = 0;
+        for (int64_t c = 0; c < geo.n; ++c) {
+            const auto v = static_cast<uint16_t>((rowSums[c] + half) / frames);
+            row[c] = v;
+            rowTotal += v;
+        }
+        total += (rowTotal + geo.n / 2) / geo.n;
+    }
+    return static_cast<int32_t>((total + geo.m / 2) / geo.m);
+}

@@ -1,0 +1,32 @@
+// The inner loops of the unpacker, in a portable form and in SIMD forms for
+// x86-64 CPUs that have them. Every form gives exactly the same results.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct UnpackKernels {
+    const char *name;
+    // Decodes `groups` whole 12-byte groups into 8 x groups samples; reads
+    // exactly 12 x groups bytes.
+    void (*decodeGroups)(const uint8_t *source, size_t groups, uint16_t *samples);
+    // out[k] = min(4095, in[2k] + in[2k + 1]) for k < count.
+    void (*sumPairs)(const uint16_t *in, size_t count, uint16_t *out);
+    // out[k] = in[2k] for k < count; reads in[0 .. 2 x count - 2] only.
+    void (*keepEven)(const uint16_t *in, size_t count, uint16_t *out);
+    // out[i] = in[count - 1 - i] for i < count.
+    void (*reverse)(const uint16_t *in, size_t count, uint16_t *out);
+};
+
+const UnpackKernels &ScalarUnpackKernels();
+// Null when the CPU (or the build target) lacks the instructions.
+const UnpackKernels *Ssse3UnpackKernels();
+const UnpackKernels *Avx2UnpackKernels();
+// The fastest form this CPU runs, chosen once.
+const UnpackKernels &BestUnpackKernels();
+
+// UnpackFrame with a given set of kernels, so tests can hold every form to
+// the same pixels.
+struct TQDEV_FRAME_INFO;
+uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
+                         int32_t rowLimit, const void *source, uint16_t *destination);
