@@ -1,0 +1,145 @@
+// Shared fixture of the library tests: a clean simulator, cameras plugged on
+// demand, the library initialised, and at the end the library terminated and
+// every handle, thread and heap block of the library given back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "diagnostics.h"
+#include "tqdev.h"
+#include "tqdev_lib_nt.h"
+#include "tqsim.h"
+
+class LibraryFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TqsimReset();
+        debugPrintEnabled.store(0);
+        handles_ = TqsimOpenHandleCount();
+        threads_ = TqsimRunningThreadCount();
+        heapBlocks_ = TqsimHeapBlockCount();
+    }
+
+    void TearDown() override {
+        TerminateLibrary(); // 18 when a test has terminated already
+        debugPrintEnabled.store(0);
+        TqsimClearFaults();
+        EXPECT_EQ(TqsimOpenHandleCount(), handles_) << "handles left open";
+        EXPECT_EQ(TqsimRunningThreadCount(), threads_) << "threads left running";
+        EXPECT_EQ(TqsimHeapBlockCount(), heapBlocks_) << "heap blocks left allocated";
+        TqsimReset();
+    }
+
+    // Plugs a camera (null: the default camera) and returns its simulator id.
+    static uint32_t PlugCamera(const TQSIM_CAMERA_CONFIG *config = nullptr) {
+        uint32_t camera = 0;
+        EXPECT_EQ(TqsimPlugCamera(config, &camera), 0);
+        return camera;
+    }
+
+    // Plugs count default cameras and initialises the library; they get
+    // device indices 0 .. count-1 in plug order.
+    static std::vector<uint32_t> InitWithCameras(int count) {
+        std::vector<uint32_t> cameras;
+        for (int i = 0; i < count; ++i) {
+            cameras.push_back(PlugCamera());
+        }
+        EXPECT_EQ(InitLibrary(), TQDEV_RESULT_OK);
+        return cameras;
+    }
+
+    // Device indices of the current snapshot, in array order.
+    static std::vector<uint32_t> ListedIndices() {
+        TQDEV_DEVICE_ARRAY array{};
+        EXPECT_EQ(CreateDeviceArray(&array), TQDEV_RESULT_OK);
+        std::vector<uint32_t> indices;
+        for (uint32_t i = 0; i < array.DeviceCount; ++i) {
+            indices.push_back(array.Devices[i].DeviceIndex);
+        }
+        DestroyDeviceArray(&array);
+        return indices;
+    }
+
+    uint32_t handles_ = 0;
+    uint32_t threads_ = 0;
+    uint32_t heapBlocks_ = 0;
+};
+
+// Standard output and standard error of a stretch of code. Diagnostics go
+// through the buffered standard output, so it is flushed at both ends.
+class CapturedOutput {
+  public:
+    CapturedOutput() {
+        std::fflush(stdout);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+    }
+
+    // Ends the capture; call once.
+    void Finish() {
+        std::fflush(stdout);
+        out = ::testing::internal::GetCapturedStdout();
+        err = ::testing::internal::GetCapturedStderr();
+    }
+
+    std::string out;
+    std::string err;
+};
+
+// Records notification callbacks and lets a test wait for a number of them.
+class NotificationRecorder {
+  public:
+    using Event = std::tuple<uint32_t, uint32_t, uint64_t>; // event, device, user value
+
+    static void TQDEV_CALL Callback(uint32_t event, uint32_t device, uint64_t userValue) {
+        Instance().Record(event, device, userValue);
+    }
+
+    static NotificationRecorder &Instance() {
+        static NotificationRecorder recorder;
+        return recorder;
+    }
+
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.clear();
+    }
+
+    // Waits (bounded, so that a missing event fails instead of hanging) until
+    // count events have arrived; returns what arrived.
+    std::vector<Event> WaitFor(size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return events_.size() >= count; });
+        return events_;
+    }
+
+    // Waits (bounded) until this event has arrived; returns what arrived.
+    std::vector<Event> WaitForEvent(const Event &event) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::seconds(10), [&] {
+            return std::find(events_.begin(), events_.end(), event) != events_.end();
+        });
+        return events_;
+    }
+
+  private:
+    void Record(uint32_t event, uint32_t device, uint64_t userValue) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.emplace_back(event, device, userValue);
+        arrived_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<Event> events_;
+};
