@@ -1,0 +1,196 @@
+// Advancing a capture on each completion of one of its requests: the state
+// machine that submits the next request or ends the capture.
+#include <atomic>
+
+#include "capture_context.h"
+#include "image_data.h"
+
+namespace {
+
+constexpr int32_t kSequenceFrames = 3;
+
+// What a completion leaves behind: a request still outstanding (nothing to
+// report yet), or a report, after which live focus may still go on.
+struct Step {
+    bool pending;
+    bool continues;
+    uint32_t result;
+};
+
+constexpr Step Pending() {
+    return {true, false, TQDEV_RESULT_OK};
+}
+constexpr Step End(uint32_t result) {
+    return {false, false, result};
+}
+
+Step Chain(uint32_t result) {
+    return result == TQDEV_RESULT_OK ? Pending() : End(result);
+}
+
+uint32_t SubmitFrame(CaptureContext *capture, int32_t index) {
+    return SubmitRequest(capture->device, kRequestFrameData, FrameDestination(*capture, index),
+                         capture->transfer_size, TqdevCaptureImageCallback, capture,
+                         &capture->settings);
+}
+
+uint32_t SubmitFrameInfo(CaptureContext *capture) {
+    return SubmitRequest(capture->device, kRequestFrameInfo, &capture->frameInfo,
+                         sizeof capture->frameInfo, TqdevCaptureImageCallback, capture,
+                         &capture->settings);
+}
+
+bool Averaged(const CaptureContext &capture) {
+    return CaptureMode(capture) == TQDEV_CAPTURE_AVERAGED;
+}
+
+// A frame that the driver delivers packed in place of an unpacked one.
+bool PackedInPlace(const CaptureContext &capture) {
+    return (capture.frameInfo.flags & TQDEV_FRAME_PACKED) != 0 && !PackedOutput(capture);
+}
+
+// The descriptor comes from the driver: everything the capture will unpack
+// or write must lie within the sizes it announces.
+bool FrameInfoFits(const CaptureContext &capture) {
+    const TQDEV_FRAME_INFO &info = capture.frameInfo;
+    if (!Averaged(capture) && !PackedInPlace(capture)) {
+        return true; // the library never reads this frame's samples
+    }
+    if (!FrameInfoIsConsistent(info)) {
+        return false;
+    }
+    FrameGeometry geometry = DeriveGeometry(info);
+    int64_t streamBytes = geometry.total / 8 * 12;
+    // Averaged frames arrive packed in the caller's buffer of image_size bytes.
+    return streamBytes <= static_cast<int64_t>(capture.transfer_size) &&
+           (!Averaged(capture) || info.packed_size <= info.image_size);
+}
+
+uint32_t SetUpAveraging(CaptureContext *capture) {
+    uint64_t imageSize = capture->frameInfo.image_size;
+    capture->sumBuffer = capture->params->sum_buffer;
+    if (capture->sumBuffer == nullptr) {
+        capture->sumBuffer = static_cast<uint32_t *>(AllocateZeroed(2 * imageSize));
+        capture->ownsSumBuffer = capture->sumBuffer != nullptr;
+    }
+    capture->frameBuffer = static_cast<uint16_t *>(AllocateZeroed(imageSize));
+    if (capture->sumBuffer == nullptr || capture->frameBuffer == nullptr) {
+        return TQDEV_RESULT_OUT_OF_MEMORY;
+    }
+    return TQDEV_RESULT_OK;
+}
+
+Step FrameInfoArrived(CaptureContext *capture) {
+    TQDEV_DIAG("  state: STATE_FRAME_INFO\n");
+    const TQDEV_FRAME_INFO &info = capture->frameInfo;
+    bool packedDelivery = (capture->settings.flags & TQDEV_FLAG_PACKED_OUTPUT) != 0;
+    capture->transfer_size = packedDelivery ? info.packed_size : info.image_size;
+    if (!FrameInfoFits(*capture)) {
+        TQDEV_DIAG("Inconsistent frame info (image size %u, packed size %u)\n", info.image_size,
+                   info.packed_size);
+        return End(TQDEV_RESULT_SYSTEM_ERROR);
+    }
+    if (Averaged(*capture)) {
+        uint32_t result = SetUpAveraging(capture);
+        if (result != TQDEV_RESULT_OK) {
+            return End(result);
+        }
+    }
+    capture->state = STATE_CAPTURING;
+    return Chain(SubmitFrame(capture, 0));
+}
+
+Step AveragedFrameArrived(CaptureContext *capture) {
+    int32_t frameCount = capture->params->frame_count;
+    if (capture->progress != nullptr) {
+        auto percent = static_cast<uint32_t>(int64_t{capture->frames_done} * 100 / frameCount);
+        std::atomic_ref<uint32_t>(capture->progress->Percent)
+            .store(percent, std::memory_order_relaxed);
+    }
+    const TQDEV_FRAME_INFO &info = capture->frameInfo;
+    UnpackFrame(info, info.line_count, capture->destinations[0], capture->frameBuffer);
+    AccumulateFrame(info, capture->frameBuffer, capture->sumBuffer, capture->frames_done == 1);
+    if (capture->frames_done < frameCount) {
+        return Chain(SubmitFrame(capture, 0));
+    }
+    capture->params->mean_level = AverageFrames(
+        info, capture->sumBuffer, static_cast<uint16_t *>(capture->destinations[0]), frameCount);
+    return End(TQDEV_RESULT_OK);
+}
+
+Step FrameArrived(CaptureContext *capture, bool liveFocusSet) {
+    TQDEV_DIAG("  state: STATE_CAPTURING\n");
+    capture->frames_done += 1;
+    switch (CaptureMode(*capture)) {
+    case TQDEV_CAPTURE_AVERAGED:
+        return AveragedFrameArrived(capture);
+    case TQDEV_CAPTURE_SEQUENCE:
+        if (capture->frames_done < kSequenceFrames) {
+            return Chain(SubmitFrame(capture, capture->frames_done));
+        }
+        return End(TQDEV_RESULT_OK);
+    case TQDEV_CAPTURE_LIVE_FOCUS:
+        if (liveFocusSet) {
+            // The next frame is captured while this one is reported.
+            uint32_t result = SubmitFrame(capture, capture->frames_done);
+            return {false, result == TQDEV_RESULT_OK, result};
+        }
+        return End(TQDEV_RESULT_OK);
+    default:
+        return End(TQDEV_RESULT_OK);
+    }
+}
+
+Step Advance(CaptureContext *capture, bool liveFocusSet) {
+    switch (capture->state) {
+    case STATE_FRAME_INFO:
+        return FrameInfoArrived(capture);
+    case STATE_CAPTURING:
+        return FrameArrived(capture, liveFocusSet);
+    case STATE_CLEARING:
+    case STATE_HOMING:
+        TQDEV_DIAG(capture->state == STATE_CLEARING ? "  state: STATE_CLEARING\n"
+                                                    : "  state: STATE_HOMING\n");
+        capture->state = STATE_FRAME_INFO;
+        return Chain(SubmitFrameInfo(capture));
+    default:
+        TQDEV_DIAG("Invalid capture state %d\n", capture->state);
+        return End(TQDEV_RESULT_SYSTEM_ERROR);
+    }
+}
+
+// A frame delivered packed where the caller asked for pixels is unpacked
+// within the buffer that received it.
+void UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status) {
+    if (status.word[5] == 0 || capture->state != STATE_CAPTURING || !PackedInPlace(*capture)) {
+        return;
+    }
+    void *frame = FrameDestination(*capture, capture->frames_done);
+    const TQDEV_FRAME_INFO &info = capture->frameInfo;
+    UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame));
+}
+
+} // namespace
+
+void TqdevCaptureImageCallback(const TQDEV_STATUS *status, void * /*data*/, void *context) {
+    auto *capture = static_cast<CaptureContext *>(context);
+    uint32_t result = status->word[0];
+    TQDEV_DIAG("TqdevCaptureImageCallback(result %d)\n", result);
+    std::unique_lock guard(capture->lock);
+    bool liveFocusSet =
+        CaptureMode(*capture) == TQDEV_CAPTURE_LIVE_FOCUS && IsLiveFocus(capture->device) != 0;
+    UnpackInPlace(capture, *status);
+    Step step = result == TQDEV_RESULT_OK ? Advance(capture, liveFocusSet) : End(result);
+    if (step.pending) {
+        return;
+    }
+    FinishCaptureReport(capture, *status, liveFocusSet, step.result);
+    SyncEvent event = capture->event;
+    guard.unlock();
+    // Nothing of the context is touched after this: its owner may free it.
+    if (event != nullptr) {
+        SetSyncEvent(event);
+    } else if (!step.continues) {
+        DestroyCaptureContext(capture);
+    }
+}

@@ -1,0 +1,63 @@
+// The caller's capture record checked and turned into the driver's settings;
+// frame size and writing the settings without capturing.
+#include <cstring>
+
+#include "image_data.h"
+#include "tqdev_lib_internal.h"
+
+uint32_t BuildCaptureSettings(const TQDEV_CAPTURE_PARAMS *params,
+                              TQDEV_CAPTURE_SETTINGS *settings) {
+    std::memset(settings, 0, sizeof *settings);
+    for (uint32_t word : params->reserved) {
+        if (word != 0) {
+            TQDEV_DIAG("Invalid parameters in reserved fields\n");
+            return TQDEV_RESULT_INVALID_PARAMETER;
+        }
+    }
+    if (params->mode > TQDEV_CAPTURE_LIVE_FOCUS) {
+        return TQDEV_RESULT_INVALID_PARAMETER;
+    }
+    settings->mode = params->mode;
+    settings->flags = params->flags;
+    std::memcpy(settings->setup_words, params->setup_words, sizeof settings->setup_words);
+    std::memcpy(settings->extra_words, params->extra_words, sizeof settings->extra_words);
+    return TQDEV_RESULT_OK;
+}
+
+uint32_t FrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params, uint32_t *size) {
+    if (params == nullptr || size == nullptr) {
+        return TQDEV_RESULT_INVALID_PARAMETER;
+    }
+    TQDEV_FRAME_INFO info{};
+    TQDEV_CAPTURE_SETTINGS settings;
+    uint32_t result = BuildCaptureSettings(params, &settings);
+    if (result != TQDEV_RESULT_OK) {
+        return result;
+    }
+    SyncEvent event = CreateWaitEvent();
+    if (event == nullptr) {
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
+    *size = 0;
+    result = SubmitAndWait(event, device, kRequestFrameInfo, &info, sizeof info, &settings);
+    CloseSyncEvent(event);
+    if (result == TQDEV_RESULT_OK) {
+        bool packed = (params->flags & TQDEV_FLAG_PACKED_OUTPUT) != 0;
+        *size = packed ? ImageHeaderSize() + info.packed_size : info.image_size;
+    }
+    return result;
+}
+
+uint32_t WriteCaptureParams(uint32_t device, const TQDEV_CAPTURE_PARAMS *params) {
+    if (params == nullptr) {
+        return TQDEV_RESULT_INVALID_PARAMETER;
+    }
+    TQDEV_CAPTURE_SETTINGS settings;
+    uint32_t result = BuildCaptureSettings(params, &settings);
+    if (result != TQDEV_RESULT_OK) {
+        return result;
+    }
+    // The driver answers with the frame descriptor; nobody asked for it here.
+    TQDEV_FRAME_INFO discarded{};
+    return SyncRequest(device, kRequestFrameInfo, &discarded, sizeof discarded, &settings);
+}
