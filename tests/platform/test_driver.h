@@ -121,6 +121,23 @@ inline std::vector<tqsim::RegistryValue> NumberAndText(std::uint32_t number, con
     return {n, t};
 }
 
+// A device of the test driver, plugged for the life of the object.
+struct PluggedDevice {
+    PluggedDevice(const GUID &cls, std::string devicePath, std::uint32_t number = 1)
+        : path(std::move(devicePath)) {
+        plugged =
+            tqsim::PlugDevice(cls, path, NumberAndText(number, path.c_str()), &dispatch, &device);
+        EXPECT_TRUE(plugged) << path;
+    }
+    ~PluggedDevice() { tqsim::UnplugDevice(path); }
+    PluggedDevice(const PluggedDevice &) = delete;
+    PluggedDevice &operator=(const PluggedDevice &) = delete;
+
+    TestDevice device;
+    std::string path;
+    bool plugged = false;
+};
+
 // Checks that a test leaves no handle, heap block or thread behind.
 class PlatformTest : public ::testing::Test {
   protected:
