@@ -4,13 +4,24 @@
  * On POSIX hosts libtqdev_lib64 reaches cameras through libtqsim: a Win32
  * subset, a virtual device manager and a simulated camera driver. Tests, the
  * tqdev tool and outside test programs plug and script cameras through this
- * header. Every function may be called from any thread.
+ * header. Every function may be called from any thread; none of them calls
+ * back into the caller. Functions taking a camera id return -1 for an id that
+ * is not plugged (or was unplugged) and 0 on success, unless said otherwise.
+ *
+ * The camera serves each open handle's calls in issue order on threads of its
+ * own: an optional settings transfer (44 bytes), a data transfer (the request
+ * code) and a status transfer (28 bytes). The settings and data transfers
+ * complete before their status transfer. Capture-state requests (number 1)
+ * are answered by a second service thread so that they are not queued behind
+ * a frame that is being exposed.
  */
 #ifndef TQSIM_H
 #define TQSIM_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "tqdev.h"
 
 #define TQSIM_API __attribute__((visibility("default")))
 
@@ -25,9 +36,9 @@ extern "C" {
 
 /* One of the twelve values of a camera's device key, as stored. */
 typedef struct TQSIM_REGISTRY_VALUE {
-    const char *name;  /* "DeviceType", "DeviceName", ... */
-    int32_t present;   /* 0: the value is left out of the key */
-    uint32_t size;     /* bytes stored: 4 for numbers, length + 1 for texts */
+    const char *name; /* "DeviceType", "DeviceName", ... */
+    int32_t present;  /* 0: the value is left out of the key */
+    uint32_t size;    /* bytes stored: 4 for numbers, length + 1 for texts */
     uint8_t data[TQSIM_REGISTRY_DATA_MAX];
 } TQSIM_REGISTRY_VALUE;
 
@@ -43,29 +54,36 @@ typedef struct TQSIM_CAMERA_CONFIG {
     uint32_t sensor_height;    /* sensor lines */
     uint32_t capability_flags; /* TQDEV_CAMERA_INFO byte 180 */
     uint32_t seed;             /* frame pattern seed */
-    uint32_t frame_period_us;  /* time between frames, 0 = as fast as possible */
-    uint32_t exposure_us;      /* exposure before a frame, 0 = none */
+    uint32_t frame_period_us;  /* a frame takes at least this long, 0 = as fast as possible */
+    uint32_t exposure_us;      /* exposure when the settings ask none, 0 = none */
     uint32_t deliver_unpacked; /* 1: frames arrive unpacked instead of packed in place */
-    uint32_t reserved[9];
+    uint32_t reserved[9];      /* 0 */
 } TQSIM_CAMERA_CONFIG;
 
+/* Sensor lines and columns: 1 to TQSIM_SENSOR_MAX each; TqsimPlugCamera
+ * refuses other geometries. */
+#define TQSIM_SENSOR_MAX 16384
+
 /* Fills config with a default camera: numbers and texts for all twelve values
- * (serial number made unique per call), a 1024 x 768 sensor, no timing. */
+ * (serial number made unique per call), a 1024 x 768 sensor, capability flags
+ * 0x4 | 0x2000 | 0x4000, seed 1, no timing, frames packed in place. The
+ * numbers are stored as 4 bytes, the texts with their terminator. */
 TQSIM_API void TqsimDefaultCamera(TQSIM_CAMERA_CONFIG *config);
 
 /* Registry overrides on a config: store a 32-bit number, a text (any length),
  * raw bytes of any size (0 to TQSIM_REGISTRY_DATA_MAX), or leave a value
  * out. Return 0, or -1 for an unknown name or a size that does not fit. */
-TQSIM_API int TqsimSetRegistryNumber(TQSIM_CAMERA_CONFIG *config, const char *name,
-                                     uint32_t value);
-TQSIM_API int TqsimSetRegistryText(TQSIM_CAMERA_CONFIG *config, const char *name,
-                                   const char *text);
-TQSIM_API int TqsimSetRegistryRaw(TQSIM_CAMERA_CONFIG *config, const char *name,
-                                  const void *data, uint32_t size);
+TQSIM_API int TqsimSetRegistryNumber(TQSIM_CAMERA_CONFIG *config, const char *name, uint32_t value);
+TQSIM_API int TqsimSetRegistryText(TQSIM_CAMERA_CONFIG *config, const char *name, const char *text);
+TQSIM_API int TqsimSetRegistryRaw(TQSIM_CAMERA_CONFIG *config, const char *name, const void *data,
+                                  uint32_t size);
 TQSIM_API int TqsimRemoveRegistryValue(TQSIM_CAMERA_CONFIG *config, const char *name);
 
 /* Plugs a camera (null config: the default camera). Stores its simulator id
- * (not the library's device index) in *camera. Returns 0 or -1. */
+ * (not the library's device index) in *camera. Returns 0 or -1 (sensor
+ * geometry out of range, or the device could not be plugged). The device path
+ * is "\\?\root#tqcam#NNNN#{4acc4ce4-6a08-4a8c-ab7a-fcbd877b16a8}" with a
+ * four-digit instance number that is never reused within the process. */
 TQSIM_API int TqsimPlugCamera(const TQSIM_CAMERA_CONFIG *config, uint32_t *camera);
 
 /* Copies the camera's device path (terminated) into path. Returns 0, or -1 for
@@ -84,6 +102,291 @@ TQSIM_API void TqsimReset(void);
  * max_cameras are plugged; 0 stops the timer. */
 TQSIM_API void TqsimStartPlugTimer(uint32_t period_ms, uint32_t max_cameras);
 
+/* ---- Driver scripting ----------------------------------------------------
+ * Scripts are one-shot and kept per camera in the order they were given: each
+ * is used by the first matching call that is issued afterwards. Request
+ * numbers are the library's (0 to 24); codes are control codes. */
+
+/* The next request with this number completes with status word 0 = result
+ * (result 0 is allowed and means an ordinary success). With a non-zero result
+ * the camera does none of the request's work: nothing is written, no frame is
+ * counted, status words 1 to 6 are 0. */
+TQSIM_API int TqsimScriptResult(uint32_t camera, uint32_t request, uint32_t result);
+
+/* The next completion of a request with this number carries words[0..5] as
+ * status words 1 to 6, whatever the camera would have put there. */
+TQSIM_API int TqsimScriptStatusWords(uint32_t camera, uint32_t request, const uint32_t words[6]);
+
+/* The next call with this control code (any transfer: settings 0xA3002920,
+ * status 0xA3002970, cancel 0xA3002974 or a request's code) is refused at
+ * issue: DeviceIoControl fails with error (998, 995, 1617 or any other) and
+ * nothing completes for it. Transfers of the same request that were already
+ * taken still complete. */
+TQSIM_API int TqsimRefuseCall(uint32_t camera, uint32_t code, uint32_t error);
+
+/* The next status transfer that is issued ends with this platform error
+ * instead of delivering the status record. */
+TQSIM_API int TqsimFailStatusTransfer(uint32_t camera, uint32_t error);
+
+/* While holding (hold non-zero) the camera takes calls but serves none of the
+ * requests issued from then on; they stay pending. Cancel, close and unplug
+ * still end held requests at once. hold 0 resumes service. */
+TQSIM_API int TqsimHoldRequests(uint32_t camera, int hold);
+
+/* Serves every request issued so far, even while holding; requests issued
+ * later are held again while the hold lasts. */
+TQSIM_API int TqsimReleaseRequests(uint32_t camera);
+
+/* Transfers taken by the camera and not yet completed (a pending cancel call
+ * included). Stores the count in *count. */
+TQSIM_API int TqsimPendingTransfers(uint32_t camera, uint32_t *count);
+
+/* Forgets the camera's scripts; a hold stays as it is. */
+TQSIM_API int TqsimClearScripts(uint32_t camera);
+
+/* ---- Call log ------------------------------------------------------------
+ * Every driver call of a camera, in issue order, refused calls included; at
+ * most TQSIM_CALL_LOG_MAX are kept (later calls are not logged). */
+
+#define TQSIM_CALL_LOG_MAX 65536
+
+typedef struct TQSIM_CALL_RECORD {
+    uint32_t code;         /* control code */
+    uint32_t in_size;      /* input buffer size */
+    uint32_t out_size;     /* output buffer size */
+    uint32_t refused_with; /* 0: taken; else the error of the refusal at issue */
+    uint32_t handle;       /* which open handle: 1, 2, ... per camera */
+    uint32_t has_settings; /* 1: a settings transfer of 44 bytes, copied below */
+    TQDEV_CAPTURE_SETTINGS settings;
+} TQSIM_CALL_RECORD;
+
+TQSIM_API int TqsimCallCount(uint32_t camera, uint32_t *count);
+/* Copies log entry index (0 = the oldest kept); -1 also for an index past the end. */
+TQSIM_API int TqsimGetCall(uint32_t camera, uint32_t index, TQSIM_CALL_RECORD *record);
+TQSIM_API int TqsimClearCalls(uint32_t camera);
+
+/* ---- Camera records --------------------------------------------------------
+ * What the camera's requests read and write. Buffer sizes are checked as a
+ * driver would: a fixed-size record needs a buffer of at least its size (only
+ * its size is read or written); an array needs a whole number of entries. A
+ * size that does not fit gives status 5 (TQDEV_RESULT_INVALID_BUFFER); a value
+ * out of range gives status 3 (TQDEV_RESULT_INVALID_PARAMETER). Nothing is
+ * written past a buffer.
+ *
+ * Defaults: camera information words 0..3 = sensor width, sensor height, 12
+ * (bits per sample), TQSIM_BINNING_MAX, text "tqsim camera" at byte 16, the
+ * SerialNumber text at byte 56, capability flags at byte 180 from the config,
+ * the rest 0. Extended information words 0..3 = sensor width, sensor height,
+ * TQSIM_DARK_COLUMNS, 1 (reference lines); bytes 196..243 (the blocks the
+ * library may overwrite) 0xA5; the rest 0. Device state word 0 = 1 (ready),
+ * the rest 0. Matrix identity, Bayer pattern 0, dark level 64, no tap gains,
+ * driver pair (sensor width, sensor height), no registers written (they read
+ * 0), empty defect list. */
+
+#define TQSIM_FLAW_CAPACITY 1024 /* defect entries the camera stores */
+#define TQSIM_FLAWS_PER_WRITE 128
+#define TQSIM_TAP_GAIN_MAX 16
+
+/* Request 2 / 3 / 9: camera information (220 bytes), extended information
+ * (272), device state (88). */
+TQSIM_API int TqsimGetCameraInfo(uint32_t camera, TQDEV_CAMERA_INFO *info);
+TQSIM_API int TqsimSetCameraInfo(uint32_t camera, const TQDEV_CAMERA_INFO *info);
+TQSIM_API int TqsimGetExtendedInfo(uint32_t camera, TQDEV_EXTENDED_CAMERA_INFO *info);
+TQSIM_API int TqsimSetExtendedInfo(uint32_t camera, const TQDEV_EXTENDED_CAMERA_INFO *info);
+TQSIM_API int TqsimGetDeviceState(uint32_t camera, TQDEV_DEVICE_STATE *state);
+TQSIM_API int TqsimSetDeviceState(uint32_t camera, const TQDEV_DEVICE_STATE *state);
+
+/* Requests 22, 23, 24: the register file, any 32-bit address. Request 22
+ * selects the address for the handle it arrives on; 23 and 24 without a
+ * selected address give status 3. */
+TQSIM_API int TqsimReadRegister(uint32_t camera, uint32_t address, uint32_t *value);
+TQSIM_API int TqsimWriteRegister(uint32_t camera, uint32_t address, uint32_t value);
+
+/* Requests 11, 12, 13: the defect list. Request 11 replies (entry count,
+ * TQSIM_FLAW_CAPACITY). Request 12 copies the first size / 20 entries; a size
+ * that is not a multiple of 20 or asks more entries than stored gives 5.
+ * Request 13 with 0 entries empties the list; with 1 to 128 entries appends
+ * them; more than 128 entries, or a list that would exceed the capacity, gives
+ * 3 and stores nothing; a size that is not a multiple of 20 gives 5.
+ * TqsimGetFlaws copies at most capacity entries and stores the full count;
+ * TqsimSetFlaws replaces the list (count up to TQSIM_FLAW_CAPACITY). */
+TQSIM_API int TqsimGetFlaws(uint32_t camera, TQDEV_FLAW *entries, uint32_t capacity,
+                            uint32_t *count);
+TQSIM_API int TqsimSetFlaws(uint32_t camera, const TQDEV_FLAW *entries, uint32_t count);
+
+/* Request 15 writes the colour matrix (nine floats); request 14 reads the
+ * same nine values back, bit for bit. */
+TQSIM_API int TqsimGetMatrix(uint32_t camera, float matrix[9]);
+TQSIM_API int TqsimSetMatrix(uint32_t camera, const float matrix[9]);
+
+/* Request 16: the Bayer pattern byte. */
+TQSIM_API int TqsimGetBayerPattern(uint32_t camera, uint8_t *pattern);
+TQSIM_API int TqsimSetBayerPattern(uint32_t camera, uint8_t pattern);
+
+/* Request 17 writes the dark level, request 18 reads it back. Its low 12 bits
+ * are the value of the frames' reference samples. */
+TQSIM_API int TqsimGetDarkLevel(uint32_t camera, uint16_t *level);
+TQSIM_API int TqsimSetDarkLevel(uint32_t camera, uint16_t level);
+
+/* Request 19: tap gains, size / 4 floats replacing the stored ones (0 to
+ * TQSIM_TAP_GAIN_MAX; more gives 3). Get copies at most capacity gains and
+ * stores the full count. */
+TQSIM_API int TqsimGetTapGains(uint32_t camera, float *gains, uint32_t capacity, uint32_t *count);
+TQSIM_API int TqsimSetTapGains(uint32_t camera, const float *gains, uint32_t count);
+
+/* Request 20: the driver's two values. */
+TQSIM_API int TqsimGetDriverPair(uint32_t camera, uint32_t values[2]);
+TQSIM_API int TqsimSetDriverPair(uint32_t camera, const uint32_t values[2]);
+
+/* ---- Frames ----------------------------------------------------------------
+ *
+ * Settings words the camera reads (TQDEV_CAPTURE_SETTINGS):
+ *   setup_words[0]  window origin: left in bits 0..15, top in bits 16..31.
+ *   setup_words[1]  window size: width in bits 0..15, height in bits 16..31;
+ *                   0 = up to the sensor's edge.
+ *   extra_words[0]  readout: horizontal binning in bits 0..7, vertical binning
+ *                   in bits 8..15 (0 = 1, at most TQSIM_BINNING_MAX), and the
+ *                   TQSIM_READOUT_* bits; other bits are ignored.
+ *   extra_words[1]  exposure in microseconds, 0 = the configured exposure; at
+ *                   most TQSIM_EXPOSURE_MAX_US.
+ *   flags           TQDEV_FLAG_PACKED_OUTPUT (0x8) asks for the packed stream.
+ *   mode, ticket    mode 1 (averaged) is checked below; the ticket is reported.
+ * setup_words[2..5] are not read: the library stores status words there after
+ * a capture, so a record can be used again unchanged.
+ *
+ * Window rule: the window must start on the sensor and fit on it; its width
+ * and height are cut down to whole bins and must stay at least one bin;
+ * mirrored readout needs a width that is a multiple of 64. Anything else is
+ * an impossible window: requests 6 and 0 give status 3 and write nothing.
+ *
+ * The frame descriptor (request 6) for a window (x0, y0, w, h) with binning
+ * (hb, vb), m = h / vb rows and n = w / hb columns:
+ *   line_width = TQSIM_DARK_COLUMNS + w, left = TQSIM_DARK_COLUMNS
+ *   top = vb (one reference line), height = h, width = w
+ *   line_count = h + 2 vb (reference line, window lines, status line)
+ *   h_binning = hb, v_binning = vb
+ *   image_size = m * n * 2
+ *   packed_size = (m + 2) * ((line_width + 7) / 8) * 12
+ *   flags: TQDEV_FRAME_MIRROR (0x4), TQDEV_FRAME_FLIP (0x8),
+ *          TQDEV_FRAME_SUBSAMPLE (0x20) as the readout bits ask, and
+ *          TQDEV_FRAME_PACKED (0x1) when the frame is delivered packed in place
+ *   ext_flags: TQDEV_FRAME_EXT_PHASE1 (0x40) as asked
+ *   reserved_a 0; reserved_b = (x0, y0, exposure in microseconds, 0)
+ *
+ * Delivery (request 0): the data buffer must hold packed_size bytes with
+ * TQDEV_FLAG_PACKED_OUTPUT and image_size bytes without it (else status 5).
+ *   - With TQDEV_FLAG_PACKED_OUTPUT: the packed stream; status word 5 = 0.
+ *   - Without: the packed stream, packed in place (TQDEV_FRAME_PACKED in the
+ *     descriptor, status word 5 = 1), when the camera is not set to deliver
+ *     unpacked and packed_size <= image_size, so the stream fits the buffer.
+ *     Otherwise the camera unpacks itself and delivers the image_size bytes
+ *     of 16-bit pixels that TqsimExpectedPixel describes; status word 5 = 0.
+ *   - An averaged capture (mode 1) has the stream delivered into an image
+ *     buffer of image_size bytes, so a window whose packed_size exceeds its
+ *     image_size is refused for mode 1 with status 3.
+ *
+ * The packed stream: m + 2 lines of line_width samples, each padded with 0 to
+ * a multiple of 8 and packed 8 samples to 12 bytes (the worked group layout:
+ * samples 0x123 0x456 0x789 0xABC 0xDEF 0x012 0x345 0x678 are the bytes
+ * 89 45 61 23 2D EF AB C7 67 83 45 01).
+ *   line 0 (reference): every sample = dark level & 0xFFF.
+ *   line 1 + i, window row i (0 <= i < m): samples 0..3 = dark level & 0xFFF;
+ *     sample 4 + j (0 <= j < w) = min(4095, sum over k < vb of
+ *     TqsimPatternSample(y0 + i vb + k, x0 + j, frame, seed)).
+ *   line m + 1 (status): samples 0..2 = frame number bits 0..11, 12..23,
+ *     24..31; samples 3..5 = the settings' ticket likewise; the rest 0.
+ *
+ * Frame numbers count the frames a camera has delivered, from 0.
+ *
+ * Timing: the exposure (settings or configured) and the frame period are
+ * waited out in real time; a frame takes max(exposure, frame period): exposing
+ * for the exposure, reading out for the rest. Clearing (request 10) and homing
+ * (request 21) take one frame period. Every wait ends at once on cancel, close
+ * or unplug.
+ *
+ * Capture state (request 1 reply: ticket, state word): the ticket of the
+ * settings the camera served last with request 6 or 0 (-1 before any), and
+ *   0 set up (descriptor given, no frame under way; also after an aborted
+ *     frame), 1 exposing, 2 reading out, 3 frame delivered.
+ * Clearing and homing carry no settings and change neither.
+ *
+ * Integration time: the exposure in microseconds of the settings served last
+ * (request 6 or 0), or the configured exposure before any.
+ *
+ * Status words of the capture requests 0, 6, 10, 21:
+ *   word 1 the settings' ticket (10, 21: the capture-state ticket)
+ *   word 2 the integration time
+ *   word 3 the request number served
+ *   word 4 bytes written into the data buffer
+ *   word 5 1 when the frame was delivered packed in place, else 0
+ *   word 6 the frame number (6, 10, 21: the number the next frame will get)
+ * Request 8: word 2 the integration time. Every other request: words 1..6 0.
+ *
+ * Sequence faults: a status transfer with no data transfer before it on its
+ * handle delivers status word 0 = 4 (TQDEV_RESULT_SYSTEM_ERROR). Requests 0
+ * and 6 without a settings transfer just before them give 3. A settings
+ * transfer of another size than 44 ends with ERROR_INVALID_PARAMETER (87).
+ * Codes 4, 5 and request 7 (the settings code sent with no buffer) succeed and
+ * do nothing; an unknown code is refused at issue with ERROR_INVALID_FUNCTION
+ * (1). */
+
+#define TQSIM_DARK_COLUMNS 4
+#define TQSIM_BINNING_MAX 16
+#define TQSIM_EXPOSURE_MAX_US 10000000u
+
+#define TQSIM_SETUP_ORIGIN(left, top)                                                              \
+    ((((uint32_t)(top)&0xFFFFu) << 16) | ((uint32_t)(left)&0xFFFFu))
+#define TQSIM_SETUP_SIZE(width, height)                                                            \
+    ((((uint32_t)(height)&0xFFFFu) << 16) | ((uint32_t)(width)&0xFFFFu))
+#define TQSIM_READOUT_BINNING(h, v) ((((uint32_t)(v)&0xFFu) << 8) | ((uint32_t)(h)&0xFFu))
+#define TQSIM_READOUT_MIRROR 0x10000u    /* reverse the columns */
+#define TQSIM_READOUT_FLIP 0x20000u      /* reverse the rows */
+#define TQSIM_READOUT_SUBSAMPLE 0x40000u /* keep one sample per horizontal bin */
+#define TQSIM_READOUT_PHASE1 0x80000u    /* ... the second one instead of the first */
+
+#define TQSIM_STATE_SET_UP 0
+#define TQSIM_STATE_EXPOSING 1
+#define TQSIM_STATE_READING_OUT 2
+#define TQSIM_STATE_DELIVERED 3
+
+/* The pattern: sample of sensor line, column for frame number and seed. With
+ * x = line * 0x9E3779B1 ^ column * 0x85EBCA77 ^ frame * 0xC2B2AE3D ^
+ * seed * 0x27D4EB2F (32-bit arithmetic), then x ^= x >> 15; x *= 0x2C1B3C6D;
+ * x ^= x >> 12; x *= 0x297A2D39; x ^= x >> 15, the sample is x & 0xFFF. */
+TQSIM_API uint16_t TqsimPatternSample(uint32_t line, uint32_t column, uint32_t frame,
+                                      uint32_t seed);
+
+/* The descriptor that request 6 gives for these settings on a camera with this
+ * config (sensor, exposure, delivery). Returns the status word 0 of request
+ * 6: 0, or 3 for an impossible window; info is written only on 0. */
+TQSIM_API uint32_t TqsimDeriveFrameInfo(const TQSIM_CAMERA_CONFIG *config,
+                                        const TQDEV_CAPTURE_SETTINGS *settings,
+                                        TQDEV_FRAME_INFO *info);
+
+/* The 16-bit pixel at row, column of the image that frame number frame of
+ * these settings unpacks to (what the library delivers, and what the camera
+ * delivers itself when not packed in place): the window samples of the stream
+ * binned horizontally (summed up to 4095, or one kept when sub-sampling),
+ * mirrored and flipped as asked. Returns 0 for a position outside the image
+ * or an impossible window. */
+TQSIM_API uint16_t TqsimExpectedPixel(const TQSIM_CAMERA_CONFIG *config,
+                                      const TQDEV_CAPTURE_SETTINGS *settings, uint32_t frame,
+                                      uint32_t row, uint32_t column);
+
+/* The frames the camera has delivered so far (the next frame's number). */
+TQSIM_API int TqsimFrameCount(uint32_t camera, uint32_t *count);
+
+/* The capture state that request 1 would reply now. */
+TQSIM_API int TqsimCaptureState(uint32_t camera, int32_t *ticket, int32_t *state);
+
+/* Changes timing or delivery of a plugged camera (as the config fields of the
+ * same names); affects requests served afterwards. */
+TQSIM_API int TqsimSetTiming(uint32_t camera, uint32_t frame_period_us, uint32_t exposure_us);
+TQSIM_API int TqsimSetDelivery(uint32_t camera, uint32_t deliver_unpacked);
+
+/* The config the camera was plugged with, timing and delivery as now. */
+TQSIM_API int TqsimGetConfig(uint32_t camera, TQSIM_CAMERA_CONFIG *config);
+
 /* ---- Platform fault injection ------------------------------------------- */
 
 /* Makes the nth next call (1 = the very next) of the named platform function
@@ -100,9 +403,9 @@ TQSIM_API void TqsimClearFaults(void);
 
 /* ---- Accounting (to prove that nothing is left behind) ------------------ */
 
-TQSIM_API uint32_t TqsimOpenHandleCount(void);   /* kernel objects not closed */
+TQSIM_API uint32_t TqsimOpenHandleCount(void);    /* kernel objects not closed */
 TQSIM_API uint32_t TqsimRunningThreadCount(void); /* CreateThread threads still running */
-TQSIM_API uint32_t TqsimHeapBlockCount(void);    /* HeapAlloc blocks not freed */
+TQSIM_API uint32_t TqsimHeapBlockCount(void);     /* HeapAlloc blocks not freed */
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,257 @@
+// The driver's entry points: calls are taken on the caller's thread, grouped
+// per handle into jobs (settings, data, status) and left to the service
+// threads; nothing completes here.
+#include <algorithm>
+#include <cstring>
+
+#include "sim_camera.h"
+
+namespace tqsim {
+namespace {
+
+Camera &CameraOf(void *device) {
+    return *static_cast<Camera *>(device);
+}
+
+void Log(Camera &camera, const File &file, const IoRequest &request, DWORD refusal) {
+    if (camera.log.size() >= TQSIM_CALL_LOG_MAX) {
+        return;
+    }
+    TQSIM_CALL_RECORD entry{};
+    entry.code = request.code;
+    entry.in_size = request.inSize;
+    entry.out_size = request.outSize;
+    entry.refused_with = refusal;
+    entry.handle = file.number;
+    if (request.code == kSettingsCode && request.inSize == sizeof(TQDEV_CAPTURE_SETTINGS) &&
+        request.in != nullptr) {
+        entry.has_settings = 1;
+        std::memcpy(&entry.settings, request.in, sizeof entry.settings);
+    }
+    camera.log.push_back(entry);
+}
+
+// A scripted refusal, or the refusal of a code the camera does not know.
+DWORD Refusal(Camera &camera, DWORD code) {
+    auto &refusals = camera.scripts.refusals;
+    auto it = std::find_if(refusals.begin(), refusals.end(),
+                           [&](const RefusedCall &r) { return r.code == code; });
+    if (it != refusals.end()) {
+        const DWORD error = it->error;
+        refusals.erase(it);
+        return error;
+    }
+    const bool known =
+        code == kStatusCode || code == kCancelCode || RequestNumber(code) != kNoRequest;
+    return known ? 0 : kErrorInvalidFunction;
+}
+
+Job &NewJob(Camera &camera, File &file) {
+    camera.jobs.push_back(std::make_unique<Job>());
+    Job &job = *camera.jobs.back();
+    job.file = &file;
+    job.seq = camera.nextSeq++;
+    return job;
+}
+
+// A settings-only job whose data transfer will not come still completes.
+void FlushOpenJob(Camera &camera, File &file) {
+    if (file.open != nullptr) {
+        Job &job = *file.open;
+        file.open = nullptr;
+        job.expectStatus = false;
+        Enqueue(camera, job);
+    }
+}
+
+// The refused call ends its request: what was taken of it still completes.
+void EndRefusedRequest(Camera &camera, File &file, DWORD code) {
+    FlushOpenJob(camera, file);
+    if (code != kStatusCode || file.unpaired.empty()) {
+        return;
+    }
+    Job &job = *file.unpaired.front();
+    file.unpaired.pop_front();
+    job.expectStatus = false;
+    if (job.served && !job.queued && !job.inService) {
+        FinishJob(camera, job);
+    }
+}
+
+void TakeSettings(Camera &camera, File &file, const IoRequest &request) {
+    FlushOpenJob(camera, file);
+    Job &job = NewJob(camera, file);
+    job.settings = {request, true, false};
+    if (request.inSize == sizeof(TQDEV_CAPTURE_SETTINGS) && request.in != nullptr) {
+        job.haveSettings = true;
+        std::memcpy(&job.settingsRecord, request.in, sizeof job.settingsRecord);
+    } else {
+        job.settingsError = ERROR_INVALID_PARAMETER;
+    }
+    file.open = &job;
+}
+
+void ApplyScripts(Camera &camera, Job &job) {
+    auto &results = camera.scripts.results;
+    auto r = std::find_if(results.begin(), results.end(),
+                          [&](const ScriptedResult &s) { return s.request == job.number; });
+    if (r != results.end()) {
+        job.scriptedResult = true;
+        job.result = r->result;
+        results.erase(r);
+    }
+    auto &words = camera.scripts.words;
+    auto w = std::find_if(words.begin(), words.end(),
+                          [&](const ScriptedWords &s) { return s.request == job.number; });
+    if (w != words.end()) {
+        job.scriptedWords = true;
+        std::memcpy(job.words, w->words, sizeof job.words);
+        words.erase(w);
+    }
+}
+
+void TakeData(Camera &camera, File &file, const IoRequest &request, std::uint32_t number) {
+    Job &job = file.open != nullptr ? *file.open : NewJob(camera, file);
+    file.open = nullptr;
+    job.data = {request, true, false};
+    job.number = number;
+    job.expectStatus = true;
+    job.lane = number == 1 ? kStateLane : kMainLane;
+    ApplyScripts(camera, job);
+    file.unpaired.push_back(&job);
+    Enqueue(camera, job);
+}
+
+void TakeStatus(Camera &camera, File &file, const IoRequest &request) {
+    Job *job = file.open;
+    file.open = nullptr;
+    if (job == nullptr && !file.unpaired.empty()) {
+        job = file.unpaired.front();
+        file.unpaired.pop_front();
+    }
+    if (job == nullptr) {
+        job = &NewJob(camera, file);
+    }
+    job->status = {request, true, false};
+    job->expectStatus = true;
+    if (!camera.scripts.statusFailures.empty()) {
+        job->statusError = camera.scripts.statusFailures.front();
+        camera.scripts.statusFailures.pop_front();
+    }
+    if (!job->queued && !job->inService) {
+        Enqueue(camera, *job);
+    }
+}
+
+// Marks every job of the handle (or of every handle) to end with error.
+void AbortJobs(Camera &camera, const File *file, DWORD error) {
+    for (auto &job : camera.jobs) {
+        if (file != nullptr && job->file != file) {
+            continue;
+        }
+        if (job->abortError == 0) {
+            job->abortError = error;
+        }
+        if (!job->queued && !job->inService) {
+            Enqueue(camera, *job);
+        }
+    }
+    for (auto &f : camera.files) {
+        if (file == nullptr || f.get() == file) {
+            f->open = nullptr;
+            f->unpaired.clear();
+        }
+    }
+}
+
+void TakeCancel(Camera &camera, File &file, const IoRequest &request) {
+    AbortJobs(camera, &file, ERROR_OPERATION_ABORTED);
+    Job &job = NewJob(camera, file);
+    job.isCancel = true;
+    job.data = {request, true, false};
+    Enqueue(camera, job);
+}
+
+void *Create(void *device, DWORD *error) {
+    Camera &camera = CameraOf(device);
+    std::lock_guard guard(camera.lock);
+    camera.files.push_back(std::make_unique<File>());
+    File &file = *camera.files.back();
+    file.camera = &camera;
+    file.number = camera.nextFile++;
+    *error = 0;
+    return &file;
+}
+
+DWORD DeviceControl(void *device, const IoRequest &request) {
+    Camera &camera = CameraOf(device);
+    File &file = *static_cast<File *>(request.file);
+    std::lock_guard guard(camera.lock);
+    const DWORD refusal = Refusal(camera, request.code);
+    Log(camera, file, request, refusal);
+    if (refusal != 0) {
+        EndRefusedRequest(camera, file, request.code);
+        camera.changed.notify_all();
+        return refusal;
+    }
+    const std::uint32_t number = RequestNumber(request.code);
+    if (request.code == kCancelCode) {
+        TakeCancel(camera, file, request);
+    } else if (request.code == kStatusCode) {
+        TakeStatus(camera, file, request);
+    } else if (request.code == kSettingsCode && request.inSize != 0) {
+        TakeSettings(camera, file, request);
+    } else {
+        TakeData(camera, file, request, number);
+    }
+    camera.changed.notify_all();
+    return ERROR_IO_PENDING;
+}
+
+void Close(void *device, void *context) {
+    Camera &camera = CameraOf(device);
+    File *file = static_cast<File *>(context);
+    std::unique_lock held(camera.lock);
+    AbortJobs(camera, file, ERROR_OPERATION_ABORTED);
+    camera.changed.notify_all();
+    camera.changed.wait(held, [&] { return JobsOfFile(camera, file) == 0; });
+    std::erase_if(camera.files, [&](const std::unique_ptr<File> &f) { return f.get() == file; });
+}
+
+void Remove(void *device) {
+    Camera &camera = CameraOf(device);
+    std::unique_lock held(camera.lock);
+    AbortJobs(camera, nullptr, ERROR_DEVICE_REMOVED);
+    camera.changed.notify_all();
+    camera.changed.wait(held, [&] { return camera.jobs.empty(); });
+}
+
+void Release(void *device) {
+    Camera &camera = CameraOf(device);
+    StopWorkers(camera);
+    ForgetCamera(&camera);
+}
+
+const DriverDispatch kDispatch = {Create, DeviceControl, Close, Remove, Release};
+
+} // namespace
+
+const DriverDispatch &CameraDispatch() {
+    return kDispatch;
+}
+
+std::uint32_t RequestNumber(DWORD code) {
+    static constexpr DWORD kCodes[25] = {
+        0xA3002911, 0xA300293C, 0xA3002914, 0xA3002938, 0xA30028C0, 0xA300291C, 0xA3002924,
+        0xA3002920, 0xA3002918, 0xA3002934, 0xA3002940, 0xA3002944, 0xA3002948, 0xA300294C,
+        0xA3002950, 0xA3002954, 0xA3002958, 0xA300295C, 0xA3002960, 0xA3002964, 0xA3002968,
+        0xA300296C, 0xA3002928, 0xA300292C, 0xA3002930};
+    for (std::uint32_t number = 0; number < 25; ++number) {
+        if (kCodes[number] == code) {
+            return number;
+        }
+    }
+    return kNoRequest;
+}
+
+} // namespace tqsim

@@ -1,0 +1,183 @@
+// The simulated camera driver's own records: a plugged camera, its open
+// handles, and the jobs (settings, data and status transfers of one request)
+// that its service threads work through. Internal to libtqsim.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera/frame_model.h"
+#include "device_manager.h"
+#include "tqdev.h"
+#include "tqsim.h"
+
+namespace tqsim {
+
+constexpr DWORD kSettingsCode = 0xA3002920;
+constexpr DWORD kStatusCode = 0xA3002970;
+constexpr DWORD kCancelCode = 0xA3002974;
+constexpr DWORD kErrorInvalidFunction = 1;
+constexpr std::uint32_t kNoRequest = 0xFFFFFFFF;
+
+// Service lanes: capture-state requests must not wait behind a frame.
+constexpr int kMainLane = 0;
+constexpr int kStateLane = 1;
+constexpr int kLaneCount = 2;
+
+// One driver call that was taken and has not completed yet.
+struct Transfer {
+    IoRequest request{};
+    bool present = false;
+    bool done = false;
+};
+
+struct File;
+
+// The transfers of one request of one handle, served as a unit.
+struct Job {
+    File *file = nullptr;
+    std::uint64_t seq = 0;
+    int lane = kMainLane;
+    bool isCancel = false; // a cancel call, kept in `data`
+    Transfer settings, data, status;
+    std::uint32_t number = kNoRequest;
+    bool haveSettings = false;
+    TQDEV_CAPTURE_SETTINGS settingsRecord{};
+    DWORD settingsError = 0;
+    bool scriptedResult = false;
+    std::uint32_t result = 0;
+    bool scriptedWords = false;
+    std::uint32_t words[6] = {};
+    DWORD statusError = 0; // the status transfer ends with this platform error
+    bool expectStatus = false;
+    bool served = false; // the request's work is done
+    TQDEV_STATUS record{};
+    DWORD dataBytes = 0;
+    bool queued = false;
+    bool inService = false;
+    DWORD abortError = 0;
+};
+
+struct Camera;
+
+// One open handle.
+struct File {
+    Camera *camera = nullptr;
+    std::uint32_t number = 0;
+    Job *open = nullptr;           // settings taken, data transfer not yet
+    std::deque<Job *> unpaired;    // data taken, status transfer not yet
+    bool registerSelected = false; // request 22 chose an address
+    std::uint32_t registerAddress = 0;
+};
+
+struct ScriptedResult {
+    std::uint32_t request;
+    std::uint32_t result;
+};
+
+struct ScriptedWords {
+    std::uint32_t request;
+    std::uint32_t words[6];
+};
+
+struct RefusedCall {
+    DWORD code;
+    DWORD error;
+};
+
+// What the camera's requests read and write.
+struct CameraRecords {
+    TQDEV_CAMERA_INFO info{};
+    TQDEV_EXTENDED_CAMERA_INFO extended{};
+    TQDEV_DEVICE_STATE state{};
+    std::map<std::uint32_t, std::uint32_t> registers;
+    std::vector<TQDEV_FLAW> flaws;
+    float matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    std::uint8_t bayer = 0;
+    std::uint16_t dark = 64;
+    std::vector<float> tapGains;
+    std::uint32_t driverPair[2] = {};
+};
+
+struct Scripts {
+    std::vector<ScriptedResult> results;
+    std::vector<ScriptedWords> words;
+    std::vector<RefusedCall> refusals;
+    std::deque<DWORD> statusFailures;
+    bool hold = false;
+    std::uint64_t releaseMark = 0; // jobs below this sequence number are released
+};
+
+struct Camera {
+    std::uint32_t id = 0;
+    std::string path;
+    std::mutex lock;
+    std::condition_variable changed; // any job, hold or stop changed
+    TQSIM_CAMERA_CONFIG config{};
+    CameraRecords records;
+    Scripts scripts;
+    std::vector<TQSIM_CALL_RECORD> log;
+    // Capture state
+    std::uint32_t framesDelivered = 0;
+    std::int32_t stateTicket = -1;
+    std::int32_t stateWord = TQSIM_STATE_SET_UP;
+    bool haveExposure = false;
+    std::uint32_t lastExposureUs = 0;
+    // Service
+    std::vector<std::unique_ptr<File>> files;
+    std::vector<std::unique_ptr<Job>> jobs;
+    std::deque<Job *> lanes[kLaneCount];
+    std::uint64_t nextSeq = 1;
+    std::uint32_t nextFile = 1;
+    bool stopping = false;
+    std::thread workers[kLaneCount];
+};
+
+// The driver's entry points for the device manager.
+const DriverDispatch &CameraDispatch();
+
+// Service threads (worker.cpp).
+void StartWorkers(Camera &camera);
+void StopWorkers(Camera &camera);
+void Enqueue(Camera &camera, Job &job);
+void FinishJob(Camera &camera, Job &job);
+std::size_t JobsOfFile(const Camera &camera, const File *file);
+
+// Serving one request's work; the camera lock is held and may be released
+// while waiting (requests.cpp, capture.cpp).
+void ServeRequest(Camera &camera, Job &job, std::unique_lock<std::mutex> &held);
+void ServeRecordRequest(Camera &camera, Job &job);
+void ServeCaptureRequest(Camera &camera, Job &job, std::unique_lock<std::mutex> &held);
+void ServeCaptureState(Camera &camera, Job &job);
+void ServeIntegrationTime(Camera &camera, Job &job);
+
+// Copies a record into the job's output buffer when it has room for it;
+// returns the status result (0 or TQDEV_RESULT_INVALID_BUFFER).
+std::uint32_t ReplyRecord(Job &job, const void *record, std::size_t size);
+
+// Request numbers of the control codes; kNoRequest for an unknown code.
+std::uint32_t RequestNumber(DWORD code);
+
+// The frame model's view of a camera.
+SensorModel SensorOf(const TQSIM_CAMERA_CONFIG &config);
+
+// Default records of a freshly plugged camera.
+void InitRecords(Camera &camera);
+
+// Cameras by simulator id (store.cpp); null when not plugged.
+std::shared_ptr<Camera> FindCamera(std::uint32_t id);
+// Forgets a released camera.
+void ForgetCamera(Camera *camera);
+// The oldest plugged camera; false when none. Stores how many are plugged.
+bool OldestCamera(std::uint32_t *id, std::size_t *plugged);
+// Forgets every plugged camera (ids start at 0 again) and clears all scripts.
+void ForgetAllCameras();
+
+} // namespace tqsim
