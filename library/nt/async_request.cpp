@@ -164,6 +164,9 @@ DWORD WINAPI CallbackThreadFunction(LPVOID parameter) {
     if (!GetOverlappedResult(request->file, &request->statusBlock, &bytes, TRUE)) {
         DWORD error = GetLastError();
         request->status.word[0] = StatusFailure(error);
+        // Should the wait itself have failed, the driver still owns the
+        // request's blocks until the status transfer has ended.
+        WaitForSingleObject(request->statusBlock.hEvent, INFINITE);
     }
     if (request->completion != nullptr) {
         // The requester gets a copy that lives for the call only.

@@ -31,8 +31,8 @@ class LibraryFixture : public ::testing::Test {
     }
 
     void TearDown() override {
-        TerminateLibrary(); // 18 when a test has terminated already
         debugPrintEnabled.store(0);
+        TerminateLibrary(); // 18 when a test has terminated already
         TqsimClearFaults();
         EXPECT_EQ(TqsimOpenHandleCount(), handles_) << "handles left open";
         EXPECT_EQ(TqsimRunningThreadCount(), threads_) << "threads left running";

@@ -1,0 +1,141 @@
+// Injected platform failures during initialisation and enumeration: the
+// result, the diagnostic, and nothing left behind.
+#include <string>
+
+#include "library_fixture.h"
+#include "nt_internal.h"
+
+namespace {
+
+using FaultInjectionTest = LibraryFixture;
+
+struct PassesHeld {
+    PassesHeld() { LockLibrary(); }
+    ~PassesHeld() { UnlockLibrary(); }
+};
+
+struct InitFault {
+    const char *function;
+    uint32_t nth;
+    uint32_t result;
+    const char *message; // appears in the diagnostics
+};
+
+// Initialisation with two cameras. Registry reads open the key once and
+// query twice per value, in the order DeviceType, DeviceSubtype, DeviceName,
+// SerialNumber, MajorVersion, ... DriverBuildDate; allocations are the
+// detail buffer, the node, its path and one buffer per text value.
+const InitFault kInitFaults[] = {
+    {"CreateMutexA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateMutex\n"},
+    {"SetupDiGetClassDevsA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - SetupDiGetClassDevs"},
+    {"SetupDiEnumDeviceInterfaces", 1, TQDEV_RESULT_SYSTEM_ERROR, " - SetupDiEnumDeviceInterfaces"},
+    {"SetupDiEnumDeviceInterfaces", 2, TQDEV_RESULT_SYSTEM_ERROR, " - SetupDiEnumDeviceInterfaces"},
+    {"SetupDiGetDeviceInterfaceDetailA", 1, TQDEV_RESULT_SYSTEM_ERROR,
+     " - SetupDiGetDeviceInterfaceDetail(1)"},
+    {"SetupDiGetDeviceInterfaceDetailA", 2, TQDEV_RESULT_SYSTEM_ERROR,
+     " - SetupDiGetDeviceInterfaceDetail(2)"},
+    {"SetupDiGetDeviceInterfaceDetailA", 4, TQDEV_RESULT_SYSTEM_ERROR,
+     " - SetupDiGetDeviceInterfaceDetail(2)"},
+    {"SetupDiOpenDevRegKey", 1, TQDEV_RESULT_SYSTEM_ERROR, " - SetupDiOpenDevRegKey"},
+    {"SetupDiOpenDevRegKey", 5, TQDEV_RESULT_SYSTEM_ERROR, " - Can't read registry values\n"},
+    {"SetupDiOpenDevRegKey", 9, TQDEV_RESULT_SYSTEM_ERROR, " - Invalid last value\n"},
+    {"SetupDiOpenDevRegKey", 13, TQDEV_RESULT_SYSTEM_ERROR, " - SetupDiOpenDevRegKey"},
+    {"RegQueryValueExA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - RegQueryValueEx"},
+    {"RegQueryValueExA", 6, TQDEV_RESULT_SYSTEM_ERROR, " - Can't read registry values\n"},
+    {"RegQueryValueExA", 24, TQDEV_RESULT_SYSTEM_ERROR, " - Invalid last value\n"},
+    {"HeapAlloc", 1, TQDEV_RESULT_OUT_OF_MEMORY, " - Unable to allocate memory\n"},
+    {"HeapAlloc", 2, TQDEV_RESULT_OUT_OF_MEMORY, " - Could not allocate memory\n"},
+    {"HeapAlloc", 3, TQDEV_RESULT_OUT_OF_MEMORY, " - Could not allocate memory\n"},
+    {"HeapAlloc", 4, TQDEV_RESULT_SYSTEM_ERROR, " - Can't read registry values\n"},
+    {"HeapAlloc", 9, TQDEV_RESULT_SYSTEM_ERROR, " - Invalid last value\n"},
+    {"HeapAlloc", 10, TQDEV_RESULT_OUT_OF_MEMORY, " - Unable to allocate memory\n"},
+    {"CreateThread", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateThread\n"},
+};
+
+TEST_F(FaultInjectionTest, FailedInitialisationLeavesNothingBehind) {
+    PlugCamera();
+    PlugCamera();
+    for (const InitFault &fault : kInitFaults) {
+        SCOPED_TRACE(std::string(fault.function) + " #" + std::to_string(fault.nth));
+        ASSERT_EQ(TqsimFailCall(fault.function, fault.nth, ERROR_ACCESS_DENIED), 0);
+        debugPrintEnabled.store(1);
+        CapturedOutput output;
+        EXPECT_EQ(InitLibrary(), fault.result);
+        output.Finish();
+        debugPrintEnabled.store(0);
+        TqsimClearFaults();
+        EXPECT_NE(output.out.find(fault.message), std::string::npos) << output.out;
+        EXPECT_EQ(TerminateLibrary(), TQDEV_RESULT_NOT_INITIALIZED);
+        EXPECT_EQ(TqsimOpenHandleCount(), handles_);
+        EXPECT_EQ(TqsimRunningThreadCount(), threads_);
+        EXPECT_EQ(TqsimHeapBlockCount(), heapBlocks_);
+        // The next initialisation starts afresh.
+        ASSERT_EQ(InitLibrary(), TQDEV_RESULT_OK);
+        EXPECT_EQ(ListedIndices(), (std::vector<uint32_t>{1, 0}));
+        ASSERT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+    }
+}
+
+TEST_F(FaultInjectionTest, FailedSnapshotKeepsTheCountAndNoRecords) {
+    InitWithCameras(2);
+    PassesHeld held;
+    ASSERT_EQ(TqsimFailCall("HeapAlloc", 1, 0), 0);
+    debugPrintEnabled.store(1);
+    CapturedOutput output;
+    TQDEV_DEVICE_ARRAY array{};
+    EXPECT_EQ(CreateDeviceArray(&array), TQDEV_RESULT_OUT_OF_MEMORY);
+    output.Finish();
+    debugPrintEnabled.store(0);
+    EXPECT_EQ(array.DeviceCount, 2u);
+    EXPECT_EQ(array.Devices, nullptr);
+    // This message has no line end.
+    EXPECT_EQ(output.out.substr(output.out.find(" - ")), " - Unable to allocate memory");
+}
+
+TEST_F(FaultInjectionTest, LostAdditionEventKeepsTheCamera) {
+    InitWithCameras(2);
+    PassesHeld held;
+    PlugCamera();
+    // Two detail buffers of known cameras, then the new camera's detail, node,
+    // path and six texts; the twelfth allocation is its event.
+    ASSERT_EQ(TqsimFailCall("HeapAlloc", 12, 0), 0);
+    DeviceEvent *events = nullptr;
+    EXPECT_EQ(EnumerateDevices(&events), TQDEV_RESULT_OUT_OF_MEMORY);
+    EXPECT_EQ(events, nullptr);
+    EXPECT_EQ(ListedIndices(), (std::vector<uint32_t>{2, 1, 0}));
+}
+
+TEST_F(FaultInjectionTest, LostRemovalEventStillRemovesTheCamera) {
+    std::vector<uint32_t> cameras = InitWithCameras(3);
+    ASSERT_EQ(OpenDevice(1), TQDEV_RESULT_OK);
+    PassesHeld held;
+    ASSERT_EQ(TqsimUnplugCamera(cameras[0]), 0);
+    ASSERT_EQ(TqsimUnplugCamera(cameras[1]), 0);
+    // One detail buffer for the camera still present, then the first removal
+    // event (walking newest first: index 1); the second removal's event is kept.
+    ASSERT_EQ(TqsimFailCall("HeapAlloc", 2, 0), 0);
+    DeviceEvent *events = nullptr;
+    EXPECT_EQ(EnumerateDevices(&events), TQDEV_RESULT_OUT_OF_MEMORY);
+    ASSERT_NE(events, nullptr);
+    EXPECT_EQ(events->event, TQDEV_EVENT_DEVICE_REMOVED);
+    EXPECT_EQ(events->deviceIndex, 0u);
+    EXPECT_EQ(events->next, nullptr);
+    FreeMemory(events);
+    EXPECT_EQ(ListedIndices(), std::vector<uint32_t>{2});
+}
+
+TEST_F(FaultInjectionTest, NotificationThreadSurvivesFailedPasses) {
+    InitWithCameras(1);
+    NotificationRecorder &recorder = NotificationRecorder::Instance();
+    recorder.Clear();
+    ASSERT_EQ(RegisterNotification(NotificationRecorder::Callback, 9), TQDEV_RESULT_OK);
+    {
+        PassesHeld held;
+        // The next pass fails at its start; a later one finds the camera.
+        ASSERT_EQ(TqsimFailCall("SetupDiGetClassDevsA", 1, ERROR_ACCESS_DENIED), 0);
+        PlugCamera();
+    }
+    EXPECT_EQ(recorder.WaitFor(1), (std::vector<NotificationRecorder::Event>{{1, 1, 9}}));
+}
+
+} // namespace
