@@ -1,0 +1,128 @@
+// A test's channel to a simulated camera: plug it, open its path through the
+// Win32 subset and exchange settings, data and status transfers with it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "tqsim.h"
+#include "win32_subset.h"
+
+namespace simtest {
+
+constexpr DWORD kSettingsCode = 0xA3002920;
+constexpr DWORD kStatusCode = 0xA3002970;
+constexpr DWORD kCancelCode = 0xA3002974;
+
+// The control code of each request number.
+constexpr DWORD kRequestCodes[25] = {0xA3002911, 0xA300293C, 0xA3002914, 0xA3002938, 0xA30028C0,
+                                     0xA300291C, 0xA3002924, 0xA3002920, 0xA3002918, 0xA3002934,
+                                     0xA3002940, 0xA3002944, 0xA3002948, 0xA300294C, 0xA3002950,
+                                     0xA3002954, 0xA3002958, 0xA300295C, 0xA3002960, 0xA3002964,
+                                     0xA3002968, 0xA300296C, 0xA3002928, 0xA300292C, 0xA3002930};
+
+// Output requests hand their buffer as the driver's output.
+inline bool IsOutput(std::uint32_t number) {
+    static constexpr bool kOutput[25] = {
+        true,  true, true,  true,  true,  false, true,  false, true,  true,  false, true, true,
+        false, true, false, false, false, true,  false, true,  false, false, false, true};
+    return kOutput[number];
+}
+
+// One overlapped call with its own manual-reset event.
+struct Call {
+    OVERLAPPED overlapped{};
+    DWORD issueError = 0; // 0: taken (pending or completed)
+    Call() { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~Call() { CloseHandle(overlapped.hEvent); }
+    Call(const Call &) = delete;
+    Call &operator=(const Call &) = delete;
+    bool Completed() const { return WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0; }
+    // The completion error, once completed.
+    DWORD Outcome() const { return static_cast<DWORD>(overlapped.Internal); }
+};
+
+// Issues a call; records the error when it is refused at issue.
+inline void Issue(HANDLE file, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize,
+                  Call &call) {
+    DWORD bytes = 0;
+    if (!DeviceIoControl(file, code, in, inSize, out, outSize, &bytes, &call.overlapped)) {
+        const DWORD error = GetLastError();
+        call.issueError = error == ERROR_IO_PENDING ? 0 : error;
+    }
+}
+
+// Waits for a taken call; returns 0 or its error.
+inline DWORD Wait(HANDLE file, Call &call) {
+    DWORD bytes = 0;
+    return GetOverlappedResult(file, &call.overlapped, &bytes, TRUE) ? 0 : GetLastError();
+}
+
+// The three transfers of one request.
+struct Triple {
+    TQDEV_CAPTURE_SETTINGS settings{};
+    TQDEV_STATUS status{};
+    Call settingsCall, dataCall, statusCall;
+};
+
+// Issues settings (when given), data and status of request `number`.
+inline void IssueRequest(HANDLE file, std::uint32_t number, void *buffer, DWORD size,
+                         const TQDEV_CAPTURE_SETTINGS *settings, Triple &t) {
+    if (settings != nullptr) {
+        t.settings = *settings;
+        Issue(file, kSettingsCode, &t.settings, sizeof t.settings, nullptr, 0, t.settingsCall);
+    }
+    if (IsOutput(number)) {
+        Issue(file, kRequestCodes[number], nullptr, 0, buffer, size, t.dataCall);
+    } else {
+        Issue(file, kRequestCodes[number], buffer, size, nullptr, 0, t.dataCall);
+    }
+    Issue(file, kStatusCode, nullptr, 0, &t.status, sizeof t.status, t.statusCall);
+}
+
+// A plugged camera with one open handle; everything is reset afterwards.
+class SimCamera : public ::testing::Test {
+  protected:
+    void SetUp() override { PlugAndOpen(nullptr); }
+    void TearDown() override {
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+        }
+        TqsimReset();
+    }
+
+    void PlugAndOpen(const TQSIM_CAMERA_CONFIG *config) {
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+            file_ = INVALID_HANDLE_VALUE;
+        }
+        TqsimDefaultCamera(&config_);
+        if (config != nullptr) {
+            config_ = *config;
+        }
+        ASSERT_EQ(TqsimPlugCamera(&config_, &camera_), 0);
+        char path[128];
+        ASSERT_EQ(TqsimDevicePath(camera_, path, sizeof path), 0);
+        file_ = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        ASSERT_NE(file_, INVALID_HANDLE_VALUE);
+    }
+
+    // Runs one request to its end; returns the status record.
+    TQDEV_STATUS Run(std::uint32_t number, void *buffer, DWORD size,
+                     const TQDEV_CAPTURE_SETTINGS *settings = nullptr) {
+        Triple t;
+        IssueRequest(file_, number, buffer, size, settings, t);
+        EXPECT_EQ(t.dataCall.issueError, 0u);
+        EXPECT_EQ(Wait(file_, t.statusCall), 0u);
+        return t.status;
+    }
+
+    std::uint32_t camera_ = 0;
+    TQSIM_CAMERA_CONFIG config_{};
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+} // namespace simtest
