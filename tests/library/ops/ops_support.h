@@ -1,0 +1,162 @@
+// Helpers of the camera-operation tests: one open camera, the driver's call
+// log read back as numbered requests, and progress records to wait on.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "library_fixture.h"
+#include "request_codes.h"
+#include "tqdev.h"
+#include "tqsim.h"
+
+// One request of the call log: its number, the bytes of its data transfer
+// and the settings sent ahead of it, if any.
+struct LoggedRequest {
+    uint32_t request;
+    uint32_t size;
+    std::optional<TQDEV_CAPTURE_SETTINGS> settings;
+};
+
+inline std::optional<uint32_t> RequestNumberOf(uint32_t code) {
+    for (uint32_t request = 0; request < kRequestCount; ++request) {
+        if (RequestCode(request) == code) {
+            return request;
+        }
+    }
+    return std::nullopt;
+}
+
+// The data transfers of a camera's log, with the settings sent ahead of them;
+// status transfers and refused calls are left out.
+inline std::vector<LoggedRequest> LoggedRequests(uint32_t camera) {
+    uint32_t count = 0;
+    EXPECT_EQ(TqsimCallCount(camera, &count), 0);
+    std::vector<LoggedRequest> requests;
+    std::optional<TQDEV_CAPTURE_SETTINGS> settings;
+    for (uint32_t i = 0; i < count; ++i) {
+        TQSIM_CALL_RECORD call{};
+        EXPECT_EQ(TqsimGetCall(camera, i, &call), 0);
+        if (call.refused_with != 0 || call.code == kStatusCode || call.code == kCancelCode) {
+            continue;
+        }
+        if (call.code == kSettingsCode) {
+            settings = call.settings;
+            continue;
+        }
+        std::optional<uint32_t> request = RequestNumberOf(call.code);
+        EXPECT_TRUE(request.has_value()) << "unknown code " << std::hex << call.code;
+        requests.push_back({request.value_or(~0u), call.in_size + call.out_size, settings});
+        settings.reset();
+    }
+    return requests;
+}
+
+inline std::vector<uint32_t> RequestNumbers(uint32_t camera) {
+    std::vector<uint32_t> numbers;
+    for (const LoggedRequest &request : LoggedRequests(camera)) {
+        numbers.push_back(request.request);
+    }
+    return numbers;
+}
+
+// Every completion of a progress record: its result, the record's fields as
+// the callback found them, and the thread it ran on.
+class ProgressLog {
+  public:
+    struct Entry {
+        uint32_t result;
+        uint32_t done;
+        uint32_t percent;
+        uint32_t recordResult;
+        std::thread::id thread;
+        uint32_t ringIndex; // of the watched capture record, as the callback found it
+        uint32_t status6;
+        uint32_t value; // the watched output word, as the callback found it
+    };
+
+    ProgressLog() {
+        record.Callback = Callback;
+        record.UserData = reinterpret_cast<uintptr_t>(this);
+    }
+
+    // Waits (bounded, so a lost completion fails instead of hanging) until
+    // count completions have arrived; returns them.
+    std::vector<Entry> WaitFor(size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::seconds(20), [&] { return entries_.size() >= count; });
+        return entries_;
+    }
+
+    // Waits (bounded) for a completion with a result other than 0.
+    std::vector<Entry> WaitForFinal() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::seconds(20), [&] {
+            return !entries_.empty() && entries_.back().result != TQDEV_RESULT_OK;
+        });
+        return entries_;
+    }
+
+    std::vector<Entry> Entries() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return entries_;
+    }
+
+    uint32_t Percent() { return std::atomic_ref<uint32_t>(record.Percent).load(); }
+    uint32_t Done() { return std::atomic_ref<uint32_t>(record.Done).load(); }
+
+    TQDEV_PROGRESS record{};
+    const TQDEV_CAPTURE_PARAMS *params = nullptr; // snapshot at each completion
+    const uint32_t *watched = nullptr;            // snapshot at each completion
+
+  private:
+    static void TQDEV_CALL Callback(uint32_t result, uint64_t userData) {
+        auto *log = reinterpret_cast<ProgressLog *>(static_cast<uintptr_t>(userData));
+        std::lock_guard<std::mutex> lock(log->mutex_);
+        TQDEV_PROGRESS &record = log->record;
+        log->entries_.push_back({result, std::atomic_ref<uint32_t>(record.Done).load(),
+                                 std::atomic_ref<uint32_t>(record.Percent).load(),
+                                 std::atomic_ref<uint32_t>(record.Result).load(),
+                                 std::this_thread::get_id(),
+                                 log->params != nullptr ? log->params->ring_index : 0,
+                                 log->params != nullptr ? log->params->status6 : 0,
+                                 log->watched != nullptr ? *log->watched : 0});
+        log->arrived_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<Entry> entries_;
+};
+
+// A library with one open camera (device 0) and an empty call log.
+class OpsFixture : public LibraryFixture {
+  protected:
+    void SetUp() override {
+        LibraryFixture::SetUp();
+        OpenCameras(1);
+    }
+
+    void OpenCameras(int count, const TQSIM_CAMERA_CONFIG *config = nullptr) {
+        for (int i = 0; i < count; ++i) {
+            cameras_.push_back(PlugCamera(config));
+        }
+        ASSERT_EQ(InitLibrary(), TQDEV_RESULT_OK);
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(TqdevOpenDevice(static_cast<uint32_t>(i)), TQDEV_RESULT_OK);
+            TqsimClearCalls(cameras_[static_cast<size_t>(i)]);
+        }
+    }
+
+    uint32_t camera() const { return cameras_.front(); }
+
+    std::vector<uint32_t> cameras_;
+};
