@@ -34,10 +34,21 @@ void ReverseScalar(const uint16_t *in, size_t count, uint16_t *out) {
         out[i] = in[count - 1 - i];
 }
 
+void DecodeGroupsBackwardScalar(const uint8_t *source, size_t groups, uint16_t *samples) {
+    for (size_t i = groups; i-- > 0;) {
+        uint16_t group[8];
+        DecodeGroupsScalar(source + 12 * i, 1, group);
+        for (int k = 0; k < 8; ++k)
+            samples[8 * i + k] = group[k];
+    }
+}
+
 } // namespace
 
 const UnpackKernels &ScalarUnpackKernels() {
-    static constexpr UnpackKernels kernels{"scalar", DecodeGroupsScalar, SumPairsScalar,
-                                           KeepEvenScalar, ReverseScalar};
+    static constexpr UnpackKernels kernels{
+        "scalar",      DecodeGroupsScalar,         SumPairsScalar, KeepEvenScalar,
+        ReverseScalar, DecodeGroupsBackwardScalar, nullptr,        nullptr,
+        nullptr};
     return kernels;
 }

@@ -76,11 +76,27 @@ TQDEV_SSSE3 void ReverseSsse3(const uint16_t *in, size_t count, uint16_t *out) {
     ScalarUnpackKernels().reverse(in, count - i, out + i);
 }
 
+// Loads each group from 4 bytes before it (the first group excepted), so
+// that nothing past its 12 bytes is read: those may already hold pixels.
+TQDEV_SSSE3 void DecodeGroupsBackwardSsse3(const uint8_t *source, size_t groups,
+                                           uint16_t *samples) {
+    const __m128i shifted = GroupShuffle(4);
+    for (size_t i = groups; i-- > 1;) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + 12 * i - 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(samples + 8 * i),
+                         SelectSamples(_mm_shuffle_epi8(raw, shifted)));
+    }
+    if (groups > 0)
+        ScalarUnpackKernels().decodeGroupsBackward(source, 1, samples);
+}
+
 } // namespace
 
 const UnpackKernels *Ssse3UnpackKernels() {
-    static constexpr UnpackKernels kernels{"ssse3", DecodeGroupsSsse3, SumPairsSsse3, KeepEvenSsse3,
-                                           ReverseSsse3};
+    static constexpr UnpackKernels kernels{
+        "ssse3",       DecodeGroupsSsse3, SumPairsSsse3,
+        KeepEvenSsse3, ReverseSsse3,      DecodeGroupsBackwardSsse3,
+        nullptr,       nullptr,           nullptr};
     return __builtin_cpu_supports("ssse3") ? &kernels : nullptr;
 }
 

@@ -1,10 +1,11 @@
-// Unpacking a packed frame into 16-bit pixels. Each image row is cut into
-// chunks of at most kChunkSamples window samples; a chunk's whole groups are
-// decoded into a small stack buffer, then binned (or copied), mirrored if
-// asked, and stored. Source and destination may be the same buffer: the
-// chunks are then walked in an order in which no store reaches packed bytes
-// that a later chunk still reads, or, when no such order exists, the packed
-// rows are first copied aside.
+// Unpacking a packed frame into 16-bit pixels. Rows whose window starts on a
+// group boundary and whose binning has a fused kernel go straight from the
+// packed bytes to the pixels. Other rows are cut into chunks of at most
+// kChunkSamples window samples; a chunk's whole groups are decoded into a
+// small stack buffer, then binned (or copied), mirrored if asked, and stored.
+// Source and destination may overlap: the rows or chunks are then walked in
+// an order in which no store reaches packed bytes still to be read, or, when
+// no such order exists, the packed rows are first copied aside.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -152,25 +153,84 @@ void RunChunk(const Plan &plan, const UnpackKernels &kernels, const Source &sour
     BinSamples(plan, kernels, samples, chunk.pixels, out);
 }
 
-// Unbinned rows in column order whose window starts on a group boundary:
-// whole groups decode straight into the row, only the last few samples
-// pass through the scratch buffer.
-bool CanDecodeDirectly(const Plan &plan) {
-    return plan.geo.hb == 1 && !plan.mirror && plan.left % 8 == 0;
+uint16_t *RowOf(const Plan &plan, uint16_t *destination, int64_t line) {
+    const int64_t windowRow = line - plan.geo.g;
+    return destination + (plan.flip ? plan.geo.m - 1 - windowRow : windowRow) * plan.geo.n;
 }
 
-void RunDirectRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                  uint16_t *destination, int64_t line, Scratch &scratch) {
-    const int64_t windowRow = line - plan.geo.g;
-    uint16_t *out = destination + (plan.flip ? plan.geo.m - 1 - windowRow : windowRow) * plan.geo.n;
-    const int64_t first = line * plan.geo.w8 + plan.left;
-    const int64_t groups = plan.width / 8;
-    kernels.decodeGroups(source.At(first / 8 * 12), static_cast<size_t>(groups), out);
-    const int64_t rest = plan.width % 8;
-    if (rest != 0) {
-        kernels.decodeGroups(source.At((first / 8 + groups) * 12), 1, scratch.decoded);
-        std::memcpy(out + groups * 8, scratch.decoded, static_cast<size_t>(rest) * 2);
+// Rows whose window starts on a group boundary go straight from the packed
+// bytes to the pixels when the kernels have a fused form for their binning.
+bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
+    if (plan.left % 8 != 0)
+        return false;
+    if (plan.geo.hb == 1)
+        return !plan.mirror || kernels.decodeReversed != nullptr;
+    if (plan.geo.hb == 2 && !plan.mirror)
+        return plan.subsample ? kernels.decodeKeepPhase != nullptr
+                              : kernels.decodeSumPairs != nullptr;
+    return false;
+}
+
+void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                 uint16_t *destination, int64_t line, Scratch &scratch) {
+    uint16_t *out = RowOf(plan, destination, line);
+    const uint8_t *packed = source.At((line * plan.geo.w8 + plan.left) / 8 * 12);
+    if (plan.geo.hb == 1) {
+        const int64_t groups = plan.width / 8, rest = plan.width % 8;
+        if (plan.mirror)
+            kernels.decodeReversed(packed, static_cast<size_t>(groups), out + plan.width);
+        else
+            kernels.decodeGroups(packed, static_cast<size_t>(groups), out);
+        if (rest == 0)
+            return;
+        kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
+        for (int64_t k = 0; k < rest; ++k)
+            out[plan.mirror ? rest - 1 - k : 8 * groups + k] = scratch.decoded[k];
+        return;
     }
+    // Factor 2: every group makes 4 pixels.
+    const int64_t groups = plan.geo.n / 4, rest = plan.geo.n % 4;
+    if (plan.subsample)
+        kernels.decodeKeepPhase(packed, static_cast<size_t>(groups), static_cast<int>(plan.phase),
+                                out);
+    else
+        kernels.decodeSumPairs(packed, static_cast<size_t>(groups), out);
+    if (rest == 0)
+        return;
+    kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
+    BinSamples(plan, kernels, scratch.decoded, rest, out + 4 * groups);
+}
+
+// In place, unbinned rows in column order walked from the last line up, and
+// each line from its end, never overtake packed bytes still to be read when
+// every row's pixels start at or after its packed bytes: pixels grow faster
+// than packed bytes, so a frame meets this unless its window leaves much of
+// each line out.
+bool CanWalkRowsBackward(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                         uint16_t *destination) {
+    if (plan.geo.hb != 1 || plan.mirror || plan.left % 8 != 0 ||
+        kernels.decodeGroupsBackward == nullptr)
+        return false;
+    for (int64_t line = plan.firstLine; line < plan.endLine; ++line) {
+        const auto pixels = reinterpret_cast<uintptr_t>(RowOf(plan, destination, line));
+        const auto packed =
+            reinterpret_cast<uintptr_t>(source.At((line * plan.geo.w8 + plan.left) / 8 * 12));
+        if (pixels < packed)
+            return false;
+    }
+    return true;
+}
+
+void RunRowBackward(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                    uint16_t *destination, int64_t line, Scratch &scratch) {
+    uint16_t *out = RowOf(plan, destination, line);
+    const uint8_t *packed = source.At((line * plan.geo.w8 + plan.left) / 8 * 12);
+    const int64_t groups = plan.width / 8, rest = plan.width % 8;
+    if (rest != 0) {
+        kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
+        std::memcpy(out + 8 * groups, scratch.decoded, static_cast<size_t>(rest) * 2);
+    }
+    kernels.decodeGroupsBackward(packed, static_cast<size_t>(groups), out);
 }
 
 template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Visit visit) {
@@ -182,14 +242,23 @@ template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Vis
     }
 }
 
-void Walk(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-          uint16_t *destination, bool backward, bool direct) {
+// Separate packed bytes and pixels: rows in stream order.
+void WalkSeparate(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                  uint16_t *destination) {
     Scratch scratch;
-    if (direct) {
+    if (CanRunFusedRows(plan, kernels)) {
         for (int64_t line = plan.firstLine; line < plan.endLine; ++line)
-            RunDirectRow(plan, kernels, source, destination, line, scratch);
+            RunFusedRow(plan, kernels, source, destination, line, scratch);
         return;
     }
+    ForEachChunk(plan, false, [&](const Chunk &chunk) {
+        RunChunk(plan, kernels, source, destination, chunk, scratch);
+    });
+}
+
+void WalkChunks(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                uint16_t *destination, bool backward) {
+    Scratch scratch;
     ForEachChunk(plan, backward, [&](const Chunk &chunk) {
         RunChunk(plan, kernels, source, destination, chunk, scratch);
     });
@@ -244,15 +313,19 @@ int64_t LineByte(const Plan &plan, int64_t line) {
 
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                            uint16_t *destination) {
-    // Without flip the pixels usually outgrow the packed bytes, so walk
-    // from the end; binned or windowed frames shrink, so walk from the start.
-    if (WalkIsSafe(plan, source, destination, true)) {
-        Walk(plan, kernels, source, destination, true, false);
+    if (CanWalkRowsBackward(plan, kernels, source, destination)) {
+        Scratch scratch;
+        for (int64_t line = plan.endLine - 1; line >= plan.firstLine; --line)
+            RunRowBackward(plan, kernels, source, destination, line, scratch);
         return TQDEV_RESULT_OK;
     }
-    if (WalkIsSafe(plan, source, destination, false)) {
-        Walk(plan, kernels, source, destination, false, false);
-        return TQDEV_RESULT_OK;
+    // Pixels that outgrow the packed bytes are walked from the end; binned
+    // or windowed frames shrink, so they are walked from the start.
+    for (const bool backward : {true, false}) {
+        if (WalkIsSafe(plan, source, destination, backward)) {
+            WalkChunks(plan, kernels, source, destination, backward);
+            return TQDEV_RESULT_OK;
+        }
     }
     const int64_t begin = LineByte(plan, plan.firstLine);
     const int64_t bytes = LineByte(plan, plan.endLine) - begin;
@@ -260,7 +333,7 @@ uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const
     if (copy == nullptr)
         return TQDEV_RESULT_OUT_OF_MEMORY;
     std::memcpy(copy, source.At(begin), static_cast<size_t>(bytes));
-    Walk(plan, kernels, Source{copy, begin}, destination, false, CanDecodeDirectly(plan));
+    WalkSeparate(plan, kernels, Source{copy, begin}, destination);
     delete[] copy;
     return TQDEV_RESULT_OK;
 }
@@ -282,7 +355,7 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
                       output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
     if (input.Meets(pixels))
         return UnpackOverlapping(plan, kernels, packed, destination);
-    Walk(plan, kernels, packed, destination, false, CanDecodeDirectly(plan));
+    WalkSeparate(plan, kernels, packed, destination);
     return TQDEV_RESULT_OK;
 }
 

@@ -16,6 +16,21 @@ struct UnpackKernels {
     void (*keepEven)(const uint16_t *in, size_t count, uint16_t *out);
     // out[i] = in[count - 1 - i] for i < count.
     void (*reverse)(const uint16_t *in, size_t count, uint16_t *out);
+    // decodeGroups from the last group to the first, each group read before
+    // its samples are stored: safe in place when the samples of every group
+    // start at or after its packed bytes. Reads exactly 12 x groups bytes.
+    void (*decodeGroupsBackward)(const uint8_t *source, size_t groups, uint16_t *samples);
+
+    // Decoding fused with binning or mirroring, straight from the packed
+    // bytes to the pixels; null where the form has none (the unpacker then
+    // goes through decodeGroups and the loops above). Each reads exactly
+    // 12 x groups bytes.
+    // 4 x groups pixels, each the sum of a sample pair limited to 4095.
+    void (*decodeSumPairs)(const uint8_t *source, size_t groups, uint16_t *out);
+    // 4 x groups pixels, each the sample of a pair at `phase` (0 or 1).
+    void (*decodeKeepPhase)(const uint8_t *source, size_t groups, int phase, uint16_t *out);
+    // 8 x groups samples stored in reverse order, ending just before outEnd.
+    void (*decodeReversed)(const uint8_t *source, size_t groups, uint16_t *outEnd);
 };
 
 const UnpackKernels &ScalarUnpackKernels();
