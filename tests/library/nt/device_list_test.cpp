@@ -3,8 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "library_fixture.h"
-#include "nt_internal.h"
+#include "nt_test_support.h"
 
 namespace {
 
@@ -12,12 +11,6 @@ using DeviceListTest = LibraryFixture;
 using Event = NotificationRecorder::Event;
 
 constexpr uint64_t kUserValue = 0x1122334455667788ull;
-
-// Keeps enumeration passes from running while a test rearranges cameras.
-struct PassesHeld {
-    PassesHeld() { LockLibrary(); }
-    ~PassesHeld() { UnlockLibrary(); }
-};
 
 TEST_F(DeviceListTest, CallsBeforeInitialisationReportNotInitialised) {
     TQDEV_DEVICE_ARRAY array;

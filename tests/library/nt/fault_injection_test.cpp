@@ -2,17 +2,11 @@
 // result, the diagnostic, and nothing left behind.
 #include <string>
 
-#include "library_fixture.h"
-#include "nt_internal.h"
+#include "nt_test_support.h"
 
 namespace {
 
 using FaultInjectionTest = LibraryFixture;
-
-struct PassesHeld {
-    PassesHeld() { LockLibrary(); }
-    ~PassesHeld() { UnlockLibrary(); }
-};
 
 struct InitFault {
     const char *function;
@@ -136,6 +130,110 @@ TEST_F(FaultInjectionTest, NotificationThreadSurvivesFailedPasses) {
         PlugCamera();
     }
     EXPECT_EQ(recorder.WaitFor(1), (std::vector<NotificationRecorder::Event>{{1, 1, 9}}));
+}
+
+struct ChannelFault {
+    const char *function;
+    uint32_t nth;
+    uint32_t result;
+    const char *message; // null: no diagnostic to look for
+};
+
+TEST_F(FaultInjectionTest, FailedOpenLeavesTheCameraClosed) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    const ChannelFault faults[] = {
+        {"CreateFileA", 1, TQDEV_RESULT_OPEN_FAILED, " - CreateFile\n"},
+        {"CreateEventA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent\n"},
+        {"CreateEventA", 2, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent\n"},
+        {"CreateThread", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateThread\n"},
+    };
+    uint32_t handles = TqsimOpenHandleCount();
+    uint32_t threads = TqsimRunningThreadCount();
+    PassesHeld held;
+    for (const ChannelFault &fault : faults) {
+        SCOPED_TRACE(std::string(fault.function) + " #" + std::to_string(fault.nth));
+        ASSERT_EQ(TqsimFailCall(fault.function, fault.nth, ERROR_ACCESS_DENIED), 0);
+        debugPrintEnabled.store(1);
+        CapturedOutput output;
+        EXPECT_EQ(OpenDevice(0), fault.result);
+        output.Finish();
+        debugPrintEnabled.store(0);
+        TqsimClearFaults();
+        EXPECT_NE(output.out.find(fault.message), std::string::npos) << output.out;
+        EXPECT_EQ(TqsimOpenHandleCount(), handles);
+        EXPECT_EQ(TqsimRunningThreadCount(), threads);
+        EXPECT_EQ(CloseDevice(0), TQDEV_RESULT_DEVICE_NOT_OPEN);
+    }
+    EXPECT_TRUE(CallLog(cameras[0]).empty());
+    EXPECT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+}
+
+TEST_F(FaultInjectionTest, FailedSubmissionLeavesNothingAndCallsNothing) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    // Allocations: the request, then its completion thread's entry. Events:
+    // data, status, settings.
+    const ChannelFault faults[] = {
+        {"HeapAlloc", 1, TQDEV_RESULT_OUT_OF_MEMORY, nullptr},
+        {"HeapAlloc", 2, TQDEV_RESULT_OUT_OF_MEMORY, nullptr},
+        {"CreateEventA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent"},
+        {"CreateEventA", 2, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent"},
+        {"CreateEventA", 3, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent"},
+        {"CreateThread", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateThread\n"},
+    };
+    TQDEV_CAPTURE_SETTINGS settings{};
+    TQDEV_FRAME_INFO frameInfo{};
+    uint32_t handles = TqsimOpenHandleCount();
+    uint32_t threads = TqsimRunningThreadCount();
+    uint32_t blocks = TqsimHeapBlockCount();
+    PassesHeld held;
+    for (const ChannelFault &fault : faults) {
+        SCOPED_TRACE(std::string(fault.function) + " #" + std::to_string(fault.nth));
+        ASSERT_EQ(TqsimFailCall(fault.function, fault.nth, ERROR_NOT_ENOUGH_MEMORY), 0);
+        Completions completions;
+        debugPrintEnabled.store(1);
+        CapturedOutput output;
+        EXPECT_EQ(SubmitRequest(0, 6, &frameInfo, sizeof(frameInfo), Completions::Function,
+                                &completions, &settings),
+                  fault.result);
+        output.Finish();
+        debugPrintEnabled.store(0);
+        TqsimClearFaults();
+        if (fault.message != nullptr) {
+            EXPECT_NE(output.out.find(fault.message), std::string::npos) << output.out;
+        }
+        EXPECT_EQ(PendingTransfers(cameras[0]), 0u);
+        EXPECT_EQ(TqsimOpenHandleCount(), handles);
+        EXPECT_EQ(TqsimRunningThreadCount(), threads);
+        EXPECT_EQ(TqsimHeapBlockCount(), blocks);
+        EXPECT_EQ(completions.Count(), 0u);
+    }
+    // Only the last case got as far as the driver, with all three transfers.
+    EXPECT_EQ(CallLog(cameras[0]).size(), 3u);
+}
+
+TEST_F(FaultInjectionTest, FailedWaitForStatusIsDeliveredAsSystemError) {
+    InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimFailCall("GetOverlappedResult", 1, ERROR_INVALID_PARAMETER), 0);
+    Completions completions;
+    TQDEV_CAMERA_INFO info{};
+    ASSERT_EQ(
+        SubmitRequest(0, 2, &info, sizeof(info), Completions::Function, &completions, nullptr),
+        TQDEV_RESULT_OK);
+    std::vector<Completions::Record> done = completions.WaitFor(1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].status.word[0], TQDEV_RESULT_SYSTEM_ERROR);
+}
+
+TEST_F(FaultInjectionTest, FailedCancelEventSendsNothing) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    uint32_t handles = TqsimOpenHandleCount();
+    ASSERT_EQ(TqsimFailCall("CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY), 0);
+    EXPECT_EQ(CancelDeviceIo(0), TQDEV_RESULT_SYSTEM_ERROR);
+    EXPECT_EQ(TqsimOpenHandleCount(), handles);
+    EXPECT_TRUE(CallLog(cameras[0]).empty());
 }
 
 } // namespace
