@@ -81,7 +81,10 @@ void ServeFrame(Camera &camera, Job &job, std::unique_lock<std::mutex> &held) {
     FrameGeometry frame{};
     std::uint32_t result = FrameOf(camera, job, &frame);
     const IoRequest &r = job.data.request;
-    if (result == TQDEV_RESULT_OK && (r.out == nullptr || r.outSize < DeliveredBytes(frame))) {
+    // The library sizes the buffer by what it asked for, not by what arrives.
+    const std::uint32_t needed =
+        frame.packedOutput ? frame.info.packed_size : frame.info.image_size;
+    if (result == TQDEV_RESULT_OK && (r.out == nullptr || r.outSize < needed)) {
         result = TQDEV_RESULT_INVALID_BUFFER;
     }
     job.record.word[0] = result;
