@@ -1,0 +1,181 @@
+// Many threads at once: submissions on two cameras while cameras come and go,
+// removal of open cameras with requests outstanding, and termination with
+// completions still running.
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "nt_test_support.h"
+
+namespace {
+
+using ThreadedTest = LibraryFixture;
+
+constexpr uint32_t kCameraInfo = 2;
+
+// One synchronous request at a time, as the camera operations make them.
+struct SyncRequest {
+    SyncEvent event = CreateSyncEvent();
+    uint32_t result = 0;
+    TQDEV_CAMERA_INFO info{};
+
+    ~SyncRequest() { CloseSyncEvent(event); }
+
+    static void Complete(const TQDEV_STATUS *status, void *, void *context) {
+        auto *self = static_cast<SyncRequest *>(context);
+        self->result = status->word[0];
+        SetSyncEvent(self->event);
+    }
+
+    // The submission's result, or the driver's once it has answered.
+    uint32_t Run(uint32_t device) {
+        uint32_t submitted =
+            SubmitRequest(device, kCameraInfo, &info, sizeof(info), Complete, this, nullptr);
+        if (submitted != TQDEV_RESULT_OK) {
+            return submitted;
+        }
+        WaitSyncEvent(event);
+        return result;
+    }
+};
+
+// Requests that submit their successor from their completion, as a capture
+// chains its steps.
+struct Chain {
+    std::atomic<int> remaining;
+    std::atomic<int> completions{0};
+    std::atomic<uint32_t> failures{0};
+    SyncEvent done = CreateSyncEvent();
+    TQDEV_CAMERA_INFO info{};
+
+    explicit Chain(int length) : remaining(length) {}
+    ~Chain() { CloseSyncEvent(done); }
+
+    static void Step(const TQDEV_STATUS *status, void *, void *context) {
+        auto *self = static_cast<Chain *>(context);
+        self->completions.fetch_add(1);
+        if (status->word[0] != TQDEV_RESULT_OK) {
+            self->failures.fetch_add(1);
+        }
+        if (self->remaining.fetch_sub(1) > 1 &&
+            SubmitRequest(1, kCameraInfo, &self->info, sizeof(self->info), Step, self, nullptr) ==
+                TQDEV_RESULT_OK) {
+            return;
+        }
+        SetSyncEvent(self->done);
+    }
+};
+
+TEST_F(ThreadedTest, SubmissionsOnTwoCamerasWhileCamerasComeAndGo) {
+    InitWithCameras(2);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(OpenDevice(1), TQDEV_RESULT_OK);
+    constexpr int kSubmitters = 4;
+    constexpr int kRequests = 100;
+    std::atomic<int> failures{0};
+    std::atomic<bool> submittersDone{false};
+
+    std::vector<std::thread> submitters;
+    for (int t = 0; t < kSubmitters; ++t) {
+        submitters.emplace_back([t, &failures] {
+            SyncRequest request;
+            for (int i = 0; i < kRequests; ++i) {
+                if (request.Run(static_cast<uint32_t>((t + i) % 2)) != TQDEV_RESULT_OK) {
+                    failures.fetch_add(1);
+                }
+            }
+        });
+    }
+    std::thread chainer([&failures] {
+        for (int i = 0; i < 20; ++i) {
+            Chain chain(5);
+            ASSERT_EQ(SubmitRequest(1, kCameraInfo, &chain.info, sizeof(chain.info), Chain::Step,
+                                    &chain, nullptr),
+                      TQDEV_RESULT_OK);
+            WaitSyncEvent(chain.done);
+            EXPECT_EQ(chain.completions.load(), 5);
+            failures.fetch_add(static_cast<int>(chain.failures.load()));
+        }
+    });
+    // Cameras plugged, opened, used and unplugged while the others work;
+    // the notification thread removes them open.
+    std::thread plugger([&submittersDone] {
+        while (!submittersDone.load()) {
+            uint32_t camera = 0;
+            ASSERT_EQ(TqsimPlugCamera(nullptr, &camera), 0);
+            TQDEV_DEVICE_ARRAY array{};
+            for (;;) {
+                ASSERT_EQ(CreateDeviceArray(&array), TQDEV_RESULT_OK);
+                if (array.DeviceCount > 2) {
+                    break;
+                }
+                DestroyDeviceArray(&array);
+                Sleep(5);
+            }
+            uint32_t newest = array.Devices[0].DeviceIndex;
+            DestroyDeviceArray(&array);
+            EXPECT_EQ(OpenDevice(newest), TQDEV_RESULT_OK);
+            ASSERT_EQ(TqsimHoldRequests(camera, 1), 0);
+            TQDEV_CAMERA_INFO info{};
+            // Pending until the unplug ends it; the node goes while it waits.
+            SubmitRequest(newest, kCameraInfo, &info, sizeof(info), nullptr, nullptr, nullptr);
+            ASSERT_EQ(TqsimUnplugCamera(camera), 0);
+            while (ListedIndices().size() > 2) {
+                Sleep(5);
+            }
+        }
+    });
+    for (std::thread &submitter : submitters) {
+        submitter.join();
+    }
+    chainer.join();
+    submittersDone.store(true);
+    plugger.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(ListedIndices().size(), 2u);
+}
+
+TEST_F(ThreadedTest, RemovedOpenCameraStillCompletesItsRequests) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimHoldRequests(cameras[0], 1), 0);
+    Completions completions;
+    TQDEV_CAMERA_INFO info[3] = {};
+    for (TQDEV_CAMERA_INFO &record : info) {
+        ASSERT_EQ(SubmitRequest(0, kCameraInfo, &record, sizeof(record), Completions::Function,
+                                &completions, nullptr),
+                  TQDEV_RESULT_OK);
+    }
+    ASSERT_EQ(TqsimUnplugCamera(cameras[0]), 0);
+    std::vector<Completions::Record> done = completions.WaitFor(3);
+    ASSERT_EQ(done.size(), 3u);
+    for (const Completions::Record &record : done) {
+        EXPECT_EQ(record.status.word[0], TQDEV_RESULT_DEVICE_NOT_FOUND);
+    }
+    while (!ListedIndices().empty()) {
+        Sleep(5);
+    }
+    EXPECT_EQ(OpenDevice(0), TQDEV_RESULT_DEVICE_NOT_FOUND);
+}
+
+TEST_F(ThreadedTest, TerminationReturnsAfterEveryCompletionHasRun) {
+    std::vector<uint32_t> cameras = InitWithCameras(2);
+    Completions completions;
+    TQDEV_CAMERA_INFO info[4] = {};
+    for (uint32_t device : {0u, 1u}) {
+        ASSERT_EQ(OpenDevice(device), TQDEV_RESULT_OK);
+        ASSERT_EQ(TqsimHoldRequests(cameras[device], 1), 0);
+        for (uint32_t i = 0; i < 2; ++i) {
+            ASSERT_EQ(SubmitRequest(device, kCameraInfo, &info[device * 2 + i], sizeof(info[0]),
+                                    Completions::Function, &completions, nullptr),
+                      TQDEV_RESULT_OK);
+        }
+    }
+    ASSERT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+    // Counted without waiting: every completion ran before termination returned.
+    EXPECT_EQ(completions.Count(), 4u);
+    EXPECT_EQ(TqsimRunningThreadCount(), threads_);
+    EXPECT_EQ(TqsimHeapBlockCount(), heapBlocks_);
+}
+
+} // namespace
