@@ -68,6 +68,28 @@ inline std::vector<uint32_t> RequestNumbers(uint32_t camera) {
     return numbers;
 }
 
+// Waits (bounded) until `count` status transfers of the camera have been
+// issued: the requests before them are then wholly in the camera's hands.
+inline bool WaitForStatusTransfers(uint32_t camera, size_t count) {
+    for (int attempt = 0; attempt < 4000; ++attempt) {
+        uint32_t calls = 0;
+        TqsimCallCount(camera, &calls);
+        size_t seen = 0;
+        for (uint32_t i = 0; i < calls; ++i) {
+            TQSIM_CALL_RECORD call{};
+            if (TqsimGetCall(camera, i, &call) == 0 && call.code == kStatusCode &&
+                call.refused_with == 0) {
+                ++seen;
+            }
+        }
+        if (seen >= count) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
 // Every completion of a progress record: its result, the record's fields as
 // the callback found them, and the thread it ran on.
 class ProgressLog {

@@ -1,0 +1,380 @@
+// The capture engine in its four modes: what the driver sees, what the
+// caller's record and buffers hold afterwards, and how captures end.
+#include <gmock/gmock.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "capture_support.h"
+#include "tqdev_lib_internal.h"
+
+namespace {
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+
+using CaptureEngine = OpsFixture;
+
+TEST_F(CaptureEngine, RefusedStartsChangeNothingAndAreDeliveredOnTheCallersThread) {
+    struct Case {
+        std::string name;
+        std::function<void(TQDEV_CAPTURE_PARAMS &)> make;
+        bool withProgress;
+    };
+    const Case cases[] = {
+        {"mode 4", [](auto &p) { p.mode = 4; }, true},
+        {"mode -1", [](auto &p) { p.mode = 0xFFFFFFFF; }, true},
+        {"mode 7 waiting", [](auto &p) { p.mode = 7; }, false},
+        {"single with flags exactly 0x800", [](auto &p) { p.flags = 0x800; }, true},
+        {"sequence with flags exactly 0x800",
+         [](auto &p) {
+             p.mode = 2;
+             p.flags = 0x800;
+         },
+         false},
+        {"averaged 0 frames",
+         [](auto &p) {
+             p.mode = 1;
+             p.frame_count = 0;
+         },
+         true},
+        {"averaged -3 frames",
+         [](auto &p) {
+             p.mode = 1;
+             p.frame_count = -3;
+         },
+         false},
+        {"averaged packed",
+         [](auto &p) {
+             p.mode = 1;
+             p.frame_count = 2;
+             p.flags = 0x8;
+         },
+         true},
+        {"live focus waiting", [](auto &p) { p.mode = 3; }, false},
+        {"live focus ring 1",
+         [](auto &p) {
+             p.mode = 3;
+             p.ring_size = 1;
+         },
+         true},
+        {"live focus ring 4",
+         [](auto &p) {
+             p.mode = 3;
+             p.ring_size = 4;
+         },
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+        c.make(params);
+        TQDEV_CAPTURE_PARAMS before = params;
+        ProgressLog progress;
+        progress.record.Percent = 55;
+        EXPECT_EQ(TqdevCaptureImage(0, &params, c.withProgress ? &progress.record : nullptr),
+                  TQDEV_RESULT_INVALID_PARAMETER);
+        EXPECT_EQ(std::memcmp(&params, &before, sizeof params), 0);
+        if (c.withProgress) {
+            auto entries = progress.Entries();
+            ASSERT_EQ(entries.size(), 1u);
+            EXPECT_EQ(entries[0].result, TQDEV_RESULT_INVALID_PARAMETER);
+            EXPECT_EQ(entries[0].thread, std::this_thread::get_id());
+            EXPECT_EQ(progress.record.Done, 1u);
+            EXPECT_EQ(progress.record.Percent, 100u);
+            EXPECT_EQ(progress.record.Result, TQDEV_RESULT_INVALID_PARAMETER);
+        }
+    }
+    EXPECT_EQ(IsLiveFocus(0), 0);
+    EXPECT_THAT(LoggedRequests(camera()), ::testing::IsEmpty());
+}
+
+TEST_F(CaptureEngine, StartFailuresOfTheLibraryAreDeliveredThroughTheRecordToo) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    struct Case {
+        std::string name;
+        std::function<void()> arrange;
+        uint32_t result;
+    };
+    const Case cases[] = {
+        {"no context", [] { TqsimFailCall("HeapAlloc", 1, 8); }, TQDEV_RESULT_OUT_OF_MEMORY},
+        {"camera closed", [] { TqdevCloseDevice(0); }, TQDEV_RESULT_DEVICE_NOT_OPEN},
+        {"not initialised", [] { TerminateLibrary(); }, TQDEV_RESULT_NOT_INITIALIZED},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        ProgressLog progress;
+        EXPECT_EQ(TqdevCaptureImage(0, &params, &progress.record), c.result);
+        auto entries = progress.Entries();
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].result, c.result);
+        EXPECT_EQ(entries[0].thread, std::this_thread::get_id());
+        EXPECT_EQ(progress.record.Done, 1u);
+    }
+}
+
+TEST_F(CaptureEngine, SingleCaptureReturnsTheFrameRequestsResultAndItsTicket) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+    EXPECT_EQ(params.ticket, 0u);
+    TqsimClearCalls(camera());
+    TqsimScriptResult(camera(), 0, 0x00ABCDEF);
+    EXPECT_EQ(TqdevCaptureImage(0, &params, nullptr), 0x00ABCDEFu);
+    EXPECT_EQ(params.ticket, 1u);
+    std::vector<LoggedRequest> requests = LoggedRequests(camera());
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].request, 6u);
+    EXPECT_EQ(requests[1].request, 0u);
+    for (const LoggedRequest &request : requests) {
+        ASSERT_TRUE(request.settings.has_value());
+        EXPECT_EQ(request.settings->ticket, 1u);
+    }
+}
+
+TEST_F(CaptureEngine, SingleFramesMatchTheFormulaInEveryDelivery) {
+    struct Case {
+        std::string name;
+        uint32_t flags, width, height, readout, deliverUnpacked;
+        uint32_t status5; // 1: the camera packed the frame in place
+    };
+    const Case cases[] = {
+        {"packed in place", 0, 128, 24, 0, 0, 1},
+        {"packed in place, wide", 0, 1000, 40, 0, 0, 1},
+        {"unpacked by the camera", 0, 128, 24, 0, 1, 0},
+        // Binned, the stream outgrows the image, so the camera unpacks.
+        {"binned, mirrored, flipped", 0, 128, 24,
+         TQSIM_READOUT_BINNING(2, 2) | TQSIM_READOUT_MIRROR | TQSIM_READOUT_FLIP, 0, 0},
+        {"mirrored in place", 0, 128, 24, TQSIM_READOUT_MIRROR | TQSIM_READOUT_FLIP, 0, 1},
+        {"packed output", 0x8, 128, 24, 0, 0, 0},
+        {"packed output with the live-focus bit", 0x808, 128, 24, 0, 0, 0},
+        {"packed output, sub-sampled", 0x8, 256, 16,
+         TQSIM_READOUT_BINNING(4, 1) | TQSIM_READOUT_SUBSAMPLE, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TqsimSetDelivery(camera(), c.deliverUnpacked);
+        TqsimClearCalls(camera());
+        TQDEV_CAPTURE_PARAMS params = WindowParams(0, c.flags, c.width, c.height, c.readout);
+        Buffer image = MakeBuffer(BufferBytes(params, camera()));
+        params.buffer = image.data();
+        ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+        TQDEV_CAPTURE_SETTINGS settings = LastFrameSettings(camera());
+        uint32_t frame = params.status6;
+        if ((c.flags & 0x8) != 0) {
+            EXPECT_TRUE(ContainerMatchesFormula(camera(), settings, frame, image.data()));
+        } else {
+            EXPECT_TRUE(MatchesFormula(camera(), settings, frame, 1, image.data()));
+        }
+        // Status words of the frame completion land in the record.
+        EXPECT_EQ(params.setup_words[3], params.ticket);
+        EXPECT_EQ(params.setup_words[4], 0u); // request number served
+        EXPECT_EQ(params.status5, c.status5);
+    }
+}
+
+// The rounded mean of rounded row means of an image.
+int32_t MeanLevel(const uint16_t *pixels, Shape shape) {
+    int32_t total = 0;
+    for (uint32_t r = 0; r < shape.rows; ++r) {
+        int32_t row = 0;
+        for (uint32_t c = 0; c < shape.columns; ++c) {
+            row += pixels[r * shape.columns + c];
+        }
+        total +=
+            (row + static_cast<int32_t>(shape.columns) / 2) / static_cast<int32_t>(shape.columns);
+    }
+    return (total + static_cast<int32_t>(shape.rows) / 2) / static_cast<int32_t>(shape.rows);
+}
+
+TEST_F(CaptureEngine, AveragedCaptureReportsEachFrameAndAveragesTheFormula) {
+    lastCompletedTicket.store(5);
+    TQDEV_CAPTURE_PARAMS params = WindowParams(1, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    params.frame_count = 3;
+    uint32_t firstFrame = 0;
+    TqsimFrameCount(camera(), &firstFrame);
+    ProgressLog progress;
+    TqsimHoldRequests(camera(), 1);
+    ASSERT_EQ(TqdevCaptureImage(0, &params, &progress.record), TQDEV_RESULT_OK);
+    // Clearing, the descriptor, then three frames, each served on release.
+    std::vector<uint32_t> percents;
+    for (size_t issued = 1; issued <= 5; ++issued) {
+        ASSERT_TRUE(WaitForStatusTransfers(camera(), issued));
+        percents.push_back(progress.Percent());
+        TqsimReleaseRequests(camera());
+    }
+    auto entries = progress.WaitFor(1);
+    TqsimHoldRequests(camera(), 0);
+    EXPECT_THAT(percents, ElementsAre(0, 0, 0, 33, 66));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, TQDEV_RESULT_OK);
+    EXPECT_EQ(entries[0].percent, 100u);
+    EXPECT_EQ(entries[0].done, 1u);
+
+    std::vector<LoggedRequest> requests = LoggedRequests(camera());
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(requests[0].request, 10u);
+    EXPECT_FALSE(requests[0].settings.has_value());
+    for (size_t i = 1; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].request, i == 1 ? 6u : 0u);
+        ASSERT_TRUE(requests[i].settings.has_value());
+        EXPECT_EQ(requests[i].settings->flags, 0x8u);
+        EXPECT_EQ(requests[i].settings->ticket, 0u);
+    }
+    TQDEV_CAPTURE_SETTINGS settings = LastFrameSettings(camera());
+    settings.flags = 0; // the caller's image: the same pixels as unpacked delivery
+    EXPECT_TRUE(MatchesFormula(camera(), settings, firstFrame, 3, image.data()));
+    EXPECT_EQ(params.mean_level, MeanLevel(image.data(), ImageShape(camera(), settings)));
+    EXPECT_EQ(lastCompletedTicket.load(), 0);
+}
+
+TEST_F(CaptureEngine, AveragedCaptureWithTheCallersSumsAndWithAFailedFrame) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(1, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    std::vector<uint32_t> sums(image.size(), 0xFFFFFFFF); // overwritten by the first frame
+    params.buffer = image.data();
+    params.sum_buffer = sums.data();
+    params.frame_count = 4;
+    uint32_t firstFrame = 0;
+    TqsimFrameCount(camera(), &firstFrame);
+    ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+    TQDEV_CAPTURE_SETTINGS settings = LastFrameSettings(camera());
+    settings.flags = 0;
+    EXPECT_TRUE(MatchesFormula(camera(), settings, firstFrame, 4, image.data()));
+
+    params.sum_buffer = nullptr;
+    params.status5 = 9;
+    TqsimScriptResult(camera(), 0, TQDEV_RESULT_INVALID_BUFFER);
+    EXPECT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_INVALID_BUFFER);
+    EXPECT_EQ(params.status5, 0u);
+}
+
+TEST_F(CaptureEngine, SequenceFillsAllThreeBuffersInEitherOutput) {
+    for (uint32_t flags : {0u, 0x8u}) {
+        SCOPED_TRACE(flags);
+        TqsimClearCalls(camera());
+        TQDEV_CAPTURE_PARAMS params = WindowParams(2, flags);
+        uint32_t bytes = BufferBytes(params, camera());
+        Buffer buffers[3] = {MakeBuffer(bytes), MakeBuffer(bytes), MakeBuffer(bytes)};
+        for (int i = 0; i < 3; ++i) {
+            params.sequence_buffers[i] = buffers[i].data();
+        }
+        TqsimClearCalls(camera());
+        ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+        EXPECT_THAT(RequestNumbers(camera()), ElementsAre(21, 6, 0, 0, 0));
+        TQDEV_CAPTURE_SETTINGS settings = LastFrameSettings(camera());
+        EXPECT_EQ(settings.ticket, params.ticket);
+        uint32_t lastFrame = params.status6;
+        for (uint32_t i = 0; i < 3; ++i) {
+            uint32_t frame = lastFrame - 2 + i;
+            if (flags == 0x8) {
+                EXPECT_TRUE(ContainerMatchesFormula(camera(), settings, frame, buffers[i].data()));
+            } else {
+                EXPECT_TRUE(MatchesFormula(camera(), settings, frame, 1, buffers[i].data()));
+            }
+        }
+    }
+}
+
+TEST_F(CaptureEngine, CalibrationStampIsWrittenIntoASingleFrame) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, TQDEV_FLAG_CALIBRATION_STAMP);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    TqsimSetTiming(camera(), 0, 1234);
+    ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+    uint32_t frame = params.status6;
+    EXPECT_THAT(std::vector<uint16_t>(image.begin() + 128, image.begin() + 136),
+                ElementsAre(0x6D, 0x72, 0x6F, 0x6E, frame & 0xFF, (frame >> 8) & 0xFF,
+                            (frame >> 16) & 0xFF, frame >> 24));
+    EXPECT_THAT(std::vector<uint16_t>(image.begin() + 140, image.begin() + 144),
+                ElementsAre(1234 & 0xFF, 1234 >> 8, 0, 0)); // the integration time
+    EXPECT_THAT(std::vector<uint16_t>(image.begin() + 144, image.begin() + 160), Each(0xFF));
+    EXPECT_TRUE(
+        MatchesFormula(camera(), LastFrameSettings(camera()), frame, 1, image.data(), 128, 160));
+}
+
+struct LiveFocusRun {
+    TQDEV_CAPTURE_PARAMS params;
+    Buffer buffers[3];
+    ProgressLog progress;
+};
+
+TEST_F(CaptureEngine, LiveFocusCyclesTheRingUntilCancelled) {
+    struct Case {
+        int32_t ringSize, usedSize;
+        uint32_t flags;
+    };
+    for (Case c : {Case{3, 3, 0}, Case{0, 2, 0}, Case{2, 2, 0x8}}) {
+        SCOPED_TRACE(::testing::Message() << "ring " << c.ringSize << " flags " << c.flags);
+        TqsimClearCalls(camera());
+        LiveFocusRun run;
+        run.params = WindowParams(3, c.flags);
+        run.params.ring_size = c.ringSize;
+        uint32_t bytes = BufferBytes(run.params, camera());
+        for (int i = 0; i < 3; ++i) {
+            run.buffers[i] = MakeBuffer(bytes);
+            run.params.ring_buffers[i] = run.buffers[i].data();
+        }
+        run.progress.params = &run.params;
+        ASSERT_EQ(TqdevCaptureImage(0, &run.params, &run.progress.record), TQDEV_RESULT_OK);
+        run.progress.WaitFor(5);
+        ASSERT_EQ(TqdevCancelLiveFocus(0), TQDEV_RESULT_OK);
+        auto entries = run.progress.WaitForFinal();
+        ASSERT_GE(entries.size(), 5u);
+        EXPECT_EQ(run.params.ring_size, c.usedSize);
+        EXPECT_EQ(run.params.flags, c.flags | 0x800);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            SCOPED_TRACE(i);
+            bool last = i + 1 == entries.size();
+            EXPECT_EQ(entries[i].result, last ? TQDEV_RESULT_LIVE_FOCUS_STOPPED : 0u);
+            EXPECT_EQ(entries[i].ringIndex, i % static_cast<size_t>(c.usedSize));
+            EXPECT_EQ(entries[i].done, 1u);
+        }
+        // The stopped frame is still reported, and nothing follows it.
+        std::vector<uint32_t> numbers = RequestNumbers(camera());
+        ASSERT_EQ(numbers.size(), entries.size() + 1);
+        EXPECT_EQ(numbers[0], 6u);
+        EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 0u),
+                  static_cast<long>(entries.size()));
+        const void *lastFrame = run.buffers[entries.back().ringIndex].data();
+        TQDEV_CAPTURE_SETTINGS settings = LastFrameSettings(camera());
+        if (c.flags == 0x8) {
+            EXPECT_TRUE(
+                ContainerMatchesFormula(camera(), settings, entries.back().status6, lastFrame));
+        } else {
+            EXPECT_TRUE(MatchesFormula(camera(), settings, entries.back().status6, 1,
+                                       static_cast<const uint16_t *>(lastFrame)));
+        }
+        EXPECT_EQ(IsLiveFocus(0), 0);
+    }
+}
+
+TEST_F(CaptureEngine, LiveFocusEndedByAFailureLeavesTheFlagSet) {
+    LiveFocusRun run;
+    run.params = WindowParams(3, 0);
+    run.params.ring_index = 0xABC;
+    Buffer buffer = MakeBuffer(BufferBytes(run.params, camera()));
+    run.params.ring_buffers[0] = buffer.data();
+    run.params.ring_buffers[1] = buffer.data();
+    TqsimHoldRequests(camera(), 1);
+    ASSERT_EQ(TqdevCaptureImage(0, &run.params, &run.progress.record), TQDEV_RESULT_OK);
+    ASSERT_TRUE(WaitForStatusTransfers(camera(), 1));
+    ASSERT_EQ(TqdevCancelIo(0), TQDEV_RESULT_OK);
+    auto entries = run.progress.WaitForFinal();
+    TqsimHoldRequests(camera(), 0);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, TQDEV_RESULT_CANCELLED);
+    EXPECT_EQ(run.params.ring_index, 0xABCu); // no frame arrived to name
+    EXPECT_NE(IsLiveFocus(0), 0);
+    EXPECT_EQ(TqdevCancelLiveFocus(0), TQDEV_RESULT_OK);
+}
+
+} // namespace
