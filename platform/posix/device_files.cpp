@@ -62,7 +62,7 @@ BOOL CallDriver(FileObject &file, DWORD code, LPVOID in, DWORD inSize, LPVOID ou
         return FailWith(refused, FALSE);
     }
     if (overlapped.hEvent != nullptr) {
-        ResetEvent(overlapped.hEvent);
+        ResetEventHandle(overlapped.hEvent);
     }
     std::atomic_ref<ULONG_PTR>(overlapped.InternalHigh).store(0, std::memory_order_relaxed);
     Status(overlapped).store(STATUS_PENDING, std::memory_order_release);
@@ -75,26 +75,50 @@ BOOL CallDriver(FileObject &file, DWORD code, LPVOID in, DWORD inSize, LPVOID ou
     return IssuedResult(answer, overlapped, bytesReturned);
 }
 
+// The outcome of a call as GetOverlappedResult reports it, waiting if asked.
+BOOL OverlappedResult(OVERLAPPED &overlapped, LPDWORD bytesTransferred, BOOL wait,
+                      const DWORD *injected) {
+    ULONG_PTR status = Status(overlapped).load(std::memory_order_acquire);
+    if (status == STATUS_PENDING && !wait) {
+        return FailWith(injected != nullptr ? *injected : ERROR_IO_INCOMPLETE, FALSE);
+    }
+    if (status == STATUS_PENDING) {
+        // Without an event there is nothing to wait on (files are not waitable here).
+        if (overlapped.hEvent == nullptr) {
+            return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+        }
+        if (WaitHandle(overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) {
+            return FALSE;
+        }
+        status = Status(overlapped).load(std::memory_order_acquire);
+    }
+    // An injected failure is reported once the call has ended, so that the
+    // caller never frees a block the driver still holds.
+    if (injected != nullptr) {
+        return FailWith(*injected, FALSE);
+    }
+    if (bytesTransferred != nullptr) {
+        *bytesTransferred = static_cast<DWORD>(
+            std::atomic_ref<ULONG_PTR>(overlapped.InternalHigh).load(std::memory_order_relaxed));
+    }
+    if (status != ERROR_SUCCESS) {
+        return FailWith(static_cast<DWORD>(status), FALSE);
+    }
+    return TRUE;
+}
+
 // A call without an OVERLAPPED block waits for its own completion.
 BOOL CallDriverAndWait(FileObject &file, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                        DWORD outSize, LPDWORD bytesReturned) {
+    auto event = std::make_shared<EventObject>();
+    event->manualReset = true;
     OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
-        return FALSE;
+    overlapped.hEvent = InsertHandle(event);
+    BOOL result = CallDriver(file, code, in, inSize, out, outSize, bytesReturned, overlapped);
+    if (!result && GetLastError() == ERROR_IO_PENDING) {
+        result = OverlappedResult(overlapped, bytesReturned, TRUE, nullptr);
     }
-    BOOL issued = CallDriver(file, code, in, inSize, out, outSize, bytesReturned, overlapped);
-    BOOL result = issued;
-    if (!issued && GetLastError() == ERROR_IO_PENDING) {
-        DWORD bytes = 0;
-        result = GetOverlappedResult(nullptr, &overlapped, &bytes, TRUE);
-        if (bytesReturned != nullptr) {
-            *bytesReturned = bytes;
-        }
-    }
-    DWORD error = GetLastError();
-    CloseHandle(overlapped.hEvent);
-    SetLastError(error);
+    RemoveHandle(overlapped.hEvent, ObjectKind::Event);
     return result;
 }
 
@@ -211,31 +235,5 @@ BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD bytesTr
     }
     DWORD injected = 0;
     const bool fail = InjectedFault(Call::GetOverlappedResult, &injected);
-    ULONG_PTR status = Status(*overlapped).load(std::memory_order_acquire);
-    if (status == STATUS_PENDING && !wait) {
-        return FailWith(fail ? injected : ERROR_IO_INCOMPLETE, FALSE);
-    }
-    if (status == STATUS_PENDING) {
-        // Without an event there is nothing to wait on (file objects are not waitable here).
-        if (overlapped->hEvent == nullptr) {
-            return FailWith(ERROR_INVALID_PARAMETER, FALSE);
-        }
-        if (WaitForSingleObject(overlapped->hEvent, INFINITE) != WAIT_OBJECT_0) {
-            return FALSE;
-        }
-        status = Status(*overlapped).load(std::memory_order_acquire);
-    }
-    // An injected failure is reported once the call has ended, so that the
-    // caller never frees a block the driver still holds.
-    if (fail) {
-        return FailWith(injected, FALSE);
-    }
-    if (bytesTransferred != nullptr) {
-        *bytesTransferred = static_cast<DWORD>(
-            std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).load(std::memory_order_relaxed));
-    }
-    if (status != ERROR_SUCCESS) {
-        return FailWith(static_cast<DWORD>(status), FALSE);
-    }
-    return TRUE;
+    return OverlappedResult(*overlapped, bytesTransferred, wait, fail ? &injected : nullptr);
 }

@@ -90,12 +90,15 @@ bool TakeReleaseDue(Device &device) {
 }
 
 void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
+    if (overlapped == nullptr) {
+        return;
+    }
     // The result is stored before the event is signalled, so a waiter that
     // wakes (or a poller that sees Internal change) reads the final count.
     std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(bytes, std::memory_order_relaxed);
     std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(error, std::memory_order_release);
     if (overlapped->hEvent != nullptr) {
-        SetEvent(overlapped->hEvent);
+        SetEventHandle(overlapped->hEvent);
     }
 }
 

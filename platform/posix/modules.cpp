@@ -1,4 +1,4 @@
-// Modules: only the network message module exists, and only as data.
+// Modules: only the network message module exists.
 #include <cctype>
 #include <cstring>
 
@@ -24,7 +24,7 @@ bool IsNetworkMessageModule(LPCSTR name) {
 
 } // namespace
 
-HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD) {
     DWORD error = 0;
     if (InjectedFault(Call::LoadLibraryExA, &error)) {
         return FailWith<HMODULE>(error, nullptr);
@@ -32,8 +32,8 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     if (file != nullptr) {
         return FailWith<HMODULE>(ERROR_INVALID_PARAMETER, nullptr);
     }
-    // No code can be run here, so a module can only be loaded as data.
-    if (!IsNetworkMessageModule(name) || (flags & LOAD_LIBRARY_AS_DATAFILE) == 0) {
+    // The network message module holds only messages, however it is loaded.
+    if (!IsNetworkMessageModule(name)) {
         return FailWith<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr);
     }
     return InsertHandle(std::make_shared<ModuleObject>());

@@ -129,6 +129,11 @@ std::shared_ptr<KernelObject> RemoveKernelHandle(HANDLE handle);
 // ---- Objects (sync_objects.cpp, device_files.cpp) ----------------------------
 
 void SignalEvent(EventObject &event);
+
+// The calls as the subset itself makes them: never counted by fault injection.
+bool SetEventHandle(HANDLE event);
+bool ResetEventHandle(HANDLE event);
+DWORD WaitHandle(HANDLE handle, DWORD milliseconds);
 void CloseDeviceFile(FileObject &file);
 
 // ---- Device manager (device_manager.cpp) -------------------------------------

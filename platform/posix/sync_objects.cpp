@@ -65,6 +65,42 @@ void SignalEvent(EventObject &event) {
     event.changed.notify_all();
 }
 
+bool SetEventHandle(HANDLE handle) {
+    auto event = LookUp<EventObject>(handle, ObjectKind::Event);
+    if (!event) {
+        return false;
+    }
+    SignalEvent(*event);
+    return true;
+}
+
+bool ResetEventHandle(HANDLE handle) {
+    auto event = LookUp<EventObject>(handle, ObjectKind::Event);
+    if (!event) {
+        return false;
+    }
+    std::lock_guard guard(event->lock);
+    event->signalled = false;
+    return true;
+}
+
+DWORD WaitHandle(HANDLE handle, DWORD milliseconds) {
+    std::shared_ptr<KernelObject> object = LookUpWaitable(handle);
+    if (!object) {
+        return FailWith(ERROR_INVALID_HANDLE, WAIT_FAILED);
+    }
+    // The reference taken above keeps the object alive even if another
+    // thread closes the handle while this one waits, as on Windows.
+    switch (object->kind) {
+    case ObjectKind::Mutex:
+        return WaitMutex(static_cast<MutexObject &>(*object), milliseconds);
+    case ObjectKind::Event:
+        return WaitEvent(static_cast<EventObject &>(*object), milliseconds);
+    default:
+        return WaitThread(static_cast<ThreadObject &>(*object), milliseconds);
+    }
+}
+
 } // namespace tqsim
 
 using namespace tqsim;
@@ -130,12 +166,7 @@ BOOL WINAPI SetEvent(HANDLE handle) {
     if (InjectedFault(Call::SetEvent, &error)) {
         return FailWith(error, FALSE);
     }
-    auto event = LookUp<EventObject>(handle, ObjectKind::Event);
-    if (!event) {
-        return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    }
-    SignalEvent(*event);
-    return TRUE;
+    return SetEventHandle(handle) ? TRUE : FailWith(ERROR_INVALID_HANDLE, FALSE);
 }
 
 BOOL WINAPI ResetEvent(HANDLE handle) {
@@ -143,13 +174,7 @@ BOOL WINAPI ResetEvent(HANDLE handle) {
     if (InjectedFault(Call::ResetEvent, &error)) {
         return FailWith(error, FALSE);
     }
-    auto event = LookUp<EventObject>(handle, ObjectKind::Event);
-    if (!event) {
-        return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    }
-    std::lock_guard guard(event->lock);
-    event->signalled = false;
-    return TRUE;
+    return ResetEventHandle(handle) ? TRUE : FailWith(ERROR_INVALID_HANDLE, FALSE);
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
@@ -157,18 +182,5 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (InjectedFault(Call::WaitForSingleObject, &error)) {
         return FailWith(error, WAIT_FAILED);
     }
-    std::shared_ptr<KernelObject> object = LookUpWaitable(handle);
-    if (!object) {
-        return FailWith(ERROR_INVALID_HANDLE, WAIT_FAILED);
-    }
-    // The reference taken above keeps the object alive even if another
-    // thread closes the handle while this one waits, as on Windows.
-    switch (object->kind) {
-    case ObjectKind::Mutex:
-        return WaitMutex(static_cast<MutexObject &>(*object), milliseconds);
-    case ObjectKind::Event:
-        return WaitEvent(static_cast<EventObject &>(*object), milliseconds);
-    default:
-        return WaitThread(static_cast<ThreadObject &>(*object), milliseconds);
-    }
+    return WaitHandle(handle, milliseconds);
 }

@@ -153,6 +153,34 @@ TEST_F(DeviceIo, OpenFailuresLeaveNothingOpen) {
     EXPECT_EQ(Count(cam.device, &test::TestDevice::releases), 1); // the failed open held nothing
 }
 
+struct SyncCall {
+    HANDLE file;
+    BOOL ok = FALSE;
+    DWORD bytes = 0;
+};
+
+DWORD WINAPI CallWithoutOverlapped(LPVOID parameter) {
+    auto *call = static_cast<SyncCall *>(parameter);
+    std::uint8_t out[16];
+    call->ok =
+        DeviceIoControl(call->file, code, nullptr, 0, out, sizeof(out), &call->bytes, nullptr);
+    return 0;
+}
+
+TEST_F(DeviceIo, CallWithoutOverlappedWaitsForItsCompletion) {
+    PluggedDevice cam(test::testClass, "cam");
+    SyncCall call{Open(cam.path)};
+    HANDLE thread = CreateThread(nullptr, 0, CallWithoutOverlapped, &call, 0, nullptr);
+    while (!test::CompleteOldest(cam.device, ERROR_SUCCESS, 16)) {
+        Sleep(1);
+    }
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(call.ok);
+    EXPECT_EQ(call.bytes, 16u);
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_TRUE(CloseHandle(call.file));
+}
+
 struct Completion {
     test::TestDevice *device;
     int rounds;
