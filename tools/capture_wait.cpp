@@ -24,8 +24,11 @@ void AttachProgress(TQDEV_PROGRESS &progress, CaptureWait &wait) {
     progress.UserData = reinterpret_cast<uintptr_t>(&wait);
 }
 
-CaptureReports WaitForEnd(CaptureWait &wait, std::chrono::milliseconds timeout) {
+CaptureReports WaitForEnd(CaptureWait &wait, std::chrono::milliseconds timeout,
+                          uint32_t wakeAtFrames) {
     std::unique_lock lock(wait.mutex);
-    wait.changed.wait_for(lock, timeout, [&] { return wait.reports.ended; });
+    wait.changed.wait_for(lock, timeout, [&] {
+        return wait.reports.ended || (wakeAtFrames > 0 && wait.reports.frames >= wakeAtFrames);
+    });
     return wait.reports;
 }

@@ -27,5 +27,7 @@ struct CaptureWait {
 // Sets up progress so that its callback reports into wait.
 void AttachProgress(TQDEV_PROGRESS &progress, CaptureWait &wait);
 
-// Waits up to timeout for the final report; returns a snapshot of the reports.
-CaptureReports WaitForEnd(CaptureWait &wait, std::chrono::milliseconds timeout);
+// Waits up to timeout for the final report, or until wakeAtFrames frames
+// have been reported (0: only the final report); returns a snapshot.
+CaptureReports WaitForEnd(CaptureWait &wait, std::chrono::milliseconds timeout,
+                          uint32_t wakeAtFrames = 0);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+// Results printed so far go out first, so that the bar follows them.
 void DrawPercentBar(const char *label, uint32_t percent) {
+    std::fflush(stdout);
     constexpr uint32_t kWidth = 30;
     percent = std::min<uint32_t>(percent, 100);
     const uint32_t filled = percent * kWidth / 100;
@@ -17,6 +19,7 @@ void DrawPercentBar(const char *label, uint32_t percent) {
 }
 
 void DrawFrameRate(const char *label, uint32_t frames, double seconds) {
+    std::fflush(stdout);
     const double fps = seconds > 0 ? frames / seconds : 0.0;
     std::fprintf(stderr, "\r%s %6u frames %8.1f fps", label, frames, fps);
     std::fflush(stderr);

@@ -8,20 +8,24 @@
 
 namespace {
 
-void PlugSimulatedCameras(int count) {
+std::vector<uint32_t> PlugSimulatedCameras(int count) {
+    std::vector<uint32_t> cameras;
     for (int i = 0; i < count; ++i) {
         uint32_t camera = 0;
         if (TqsimPlugCamera(nullptr, &camera) != 0) {
+            TqsimReset();
             std::fprintf(stderr, "tqdev: could not plug simulated camera %d\n", i);
             throw CLI::RuntimeError(1);
         }
+        cameras.push_back(camera);
     }
+    return cameras;
 }
 
 } // namespace
 
-ToolSession::ToolSession(const ToolOptions &options) {
-    PlugSimulatedCameras(options.simulatedCameras);
+ToolSession::ToolSession(const ToolOptions &options)
+    : simulatedCameras_(PlugSimulatedCameras(options.simulatedCameras)) {
     if (options.debug) {
         TqdevEnableDebugPrint(1);
     }
@@ -36,6 +40,13 @@ ToolSession::~ToolSession() {
     TqdevTerminateLibrary();
     // Stops the plug timer and the simulated cameras' workers before exit.
     TqsimReset();
+}
+
+std::optional<uint32_t> ToolSession::SimulatedCamera(uint32_t device) const {
+    if (device >= simulatedCameras_.size()) {
+        return std::nullopt;
+    }
+    return simulatedCameras_[device];
 }
 
 OpenCamera::OpenCamera(uint32_t device) : device_(device) {

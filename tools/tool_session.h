@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "commands.h"
 
@@ -16,6 +18,14 @@ class ToolSession {
     ~ToolSession();
     ToolSession(const ToolSession &) = delete;
     ToolSession &operator=(const ToolSession &) = delete;
+
+    // The simulator's id of the camera that got this device index: the
+    // cameras plugged here are enumerated in plug order, so index i is the
+    // i-th of them. nullopt for any other index.
+    std::optional<uint32_t> SimulatedCamera(uint32_t device) const;
+
+  private:
+    std::vector<uint32_t> simulatedCameras_;
 };
 
 // Opens one camera for the command and closes it on the way out.

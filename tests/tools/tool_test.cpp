@@ -1,0 +1,249 @@
+// Runs the tqdev binary as a user would and checks its output, its exit code
+// and the files it writes.
+#include <sys/wait.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include "tqsim.h"
+
+namespace {
+
+struct ToolRun {
+    int exitCode;
+    std::string output; // standard output and standard error together
+};
+
+ToolRun RunTool(const std::string &arguments) {
+    const std::string command = std::string(TQDEV_TOOL_PATH) + " " + arguments + " 2>&1";
+    std::FILE *pipe = popen(command.c_str(), "r");
+    EXPECT_NE(pipe, nullptr);
+    ToolRun run{-1, ""};
+    if (pipe == nullptr) {
+        return run;
+    }
+    char chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+        run.output.append(chunk, got);
+    }
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string TempPath(const std::string &name) {
+    const std::filesystem::path dir =
+        std::filesystem::path(testing::TempDir()) / ("tqdev_tool_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    return (dir / name).string();
+}
+
+struct TiffImage {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t bits = 0;
+    uint16_t maxSample = 0;
+    std::vector<uint16_t> pixels; // row by row
+};
+
+// Reads a 16-bit greyscale TIFF back with libtiff; width 0 if it cannot.
+TiffImage ReadTiff(const std::string &path) {
+    TiffImage image;
+    TIFF *tiff = TIFFOpen(path.c_str(), "r");
+    if (tiff == nullptr) {
+        return image;
+    }
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &image.width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &image.height);
+    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &image.bits);
+    std::vector<uint16_t> row(TIFFScanlineSize(tiff) / 2 + 1);
+    for (uint32_t y = 0; y < image.height; ++y) {
+        if (TIFFReadScanline(tiff, row.data(), y) < 0) {
+            image.width = 0;
+            break;
+        }
+        for (uint32_t x = 0; x < image.width; ++x) {
+            image.maxSample = std::max(image.maxSample, row[x]);
+            image.pixels.push_back(row[x]);
+        }
+    }
+    TIFFClose(tiff);
+    return image;
+}
+
+TEST(ToolTest, ListShowsEveryCameraNewestFirstWithTheLibraryVersion) {
+    const ToolRun run = RunTool("--sim 2 list");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("library 2.5 \"2.05\""), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("2 cameras"), std::string::npos) << run.output;
+    const size_t newest = run.output.find("camera 1\n");
+    const size_t oldest = run.output.find("camera 0\n");
+    ASSERT_NE(newest, std::string::npos) << run.output;
+    ASSERT_NE(oldest, std::string::npos) << run.output;
+    EXPECT_LT(newest, oldest);
+    EXPECT_NE(run.output.find("serial"), std::string::npos);
+}
+
+TEST(ToolTest, InfoPrintsTheThreeRecords) {
+    const ToolRun run = RunTool("--sim 1 info 0");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    for (const char *section : {"camera information", "capability flags 0x", "extended information",
+                                "device state", "integration time"}) {
+        EXPECT_NE(run.output.find(section), std::string::npos) << section << "\n" << run.output;
+    }
+}
+
+TEST(ToolTest, RegisterWriteReadsBackTheValue) {
+    const ToolRun run = RunTool("--sim 1 regs 0 write 0x1f4 0xBEEF --verify");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("register 0x000001f4 = 0x0000beef"), std::string::npos) << run.output;
+}
+
+// Failures exit non-zero and name the result code, or refuse the arguments.
+TEST(ToolTest, FailuresExitNonZeroWithTheResultName) {
+    struct Case {
+        const char *arguments;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"--sim 1 info 5", "TqdevOpenDevice: TQDEV_RESULT_INVALID_DEVICE (16)"},
+        {"--sim 2 regs 7 read 0", "TQDEV_RESULT_INVALID_DEVICE (16)"},
+        {"list --sim 1 bogus", "bogus"},
+        {"--sim 1 regs 0 write 0x10", "needs a value"},
+        {"--sim 1 regs 0 read 12z", "not a 32-bit number"},
+        {"--sim 1 regs 0 read 0x100000000", "not a 32-bit number"},
+        {"--sim 1 capture 0 --binning 0 -o x.tiff", "--binning"},
+        {"--sim 1 capture 0 --window 1,2,3 -o x.tiff", "--window"},
+    };
+    for (const Case &c : cases) {
+        const ToolRun run = RunTool(c.arguments);
+        EXPECT_NE(run.exitCode, 0) << c.arguments << "\n" << run.output;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << c.arguments << "\n"
+                                                                 << run.output;
+    }
+}
+
+TEST(ToolTest, WatchReportsCamerasComingAndGoing) {
+    const ToolRun run = RunTool("--sim 2 watch --seconds 1 --plug-every 200");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("added camera 2"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("removed camera 0"), std::string::npos) << run.output;
+}
+
+// Every mode writes 16-bit images of the window over the binning, with
+// 12-bit samples (a packed frame left undecoded would show larger values).
+TEST(ToolTest, CaptureWritesImagesOfTheRequestedSize) {
+    struct Case {
+        const char *name;
+        const char *arguments;
+        std::vector<const char *> files;
+        uint32_t width;
+        uint32_t height;
+    };
+    const Case cases[] = {
+        {"single", "--mode single", {"single.tiff"}, 1024, 768},
+        {"binned", "--mode single --binning 2x4", {"binned.tiff"}, 512, 192},
+        {"window", "--mode single --window 8,16,320,200 --binning 2", {"window.tiff"}, 160, 100},
+        {"packed", "--mode single --packed --stamp", {"packed.tiff"}, 1024, 768},
+        {"averaged", "--mode averaged --frames 3", {"averaged.tiff"}, 1024, 768},
+        {"sequence",
+         "--mode sequence --packed",
+         {"sequence-1.tiff", "sequence-2.tiff", "sequence-3.tiff"},
+         1024,
+         768},
+        {"live", "--mode live --frames 5", {"live.tiff"}, 1024, 768},
+    };
+    for (const Case &c : cases) {
+        const std::string output = TempPath(std::string(c.name) + ".tiff");
+        const ToolRun run =
+            RunTool(std::string("--sim 1 capture 0 ") + c.arguments + " -o " + output);
+        ASSERT_EQ(run.exitCode, 0) << c.name << "\n" << run.output;
+        for (const char *file : c.files) {
+            const TiffImage image = ReadTiff(TempPath(file));
+            EXPECT_EQ(image.width, c.width) << c.name << " " << file;
+            EXPECT_EQ(image.height, c.height) << c.name << " " << file;
+            EXPECT_EQ(image.bits, 16) << c.name << " " << file;
+            EXPECT_GT(image.maxSample, 0) << c.name << " " << file;
+            EXPECT_LE(image.maxSample, 4095) << c.name << " " << file;
+        }
+    }
+}
+
+// The options reach the camera as the window, binning and readout they name:
+// the written image is the camera's first frame for those settings, pixel for
+// pixel, through the library's in-place unpacking and through a container.
+TEST(ToolTest, CapturedPixelsAreTheCamerasFrame) {
+    struct Case {
+        const char *name;
+        const char *arguments;
+        uint32_t origin;
+        uint32_t size;
+        uint32_t readout;
+    };
+    const Case cases[] = {
+        {"full", "", 0, 0, TQSIM_READOUT_BINNING(1, 1)},
+        {"window", "--window 8,16,320,200 --binning 2x3", TQSIM_SETUP_ORIGIN(8, 16),
+         TQSIM_SETUP_SIZE(320, 200), TQSIM_READOUT_BINNING(2, 3)},
+        {"packed", "--packed --window 100,50,64,40", TQSIM_SETUP_ORIGIN(100, 50),
+         TQSIM_SETUP_SIZE(64, 40), TQSIM_READOUT_BINNING(1, 1)},
+        {"mirror", "--window 0,0,128,64 --mirror --flip", 0, TQSIM_SETUP_SIZE(128, 64),
+         TQSIM_READOUT_BINNING(1, 1) | TQSIM_READOUT_MIRROR | TQSIM_READOUT_FLIP},
+    };
+    TQSIM_CAMERA_CONFIG config;
+    TqsimDefaultCamera(&config);
+    for (const Case &c : cases) {
+        const std::string output = TempPath(std::string("pixels-") + c.name + ".tiff");
+        const ToolRun run =
+            RunTool(std::string("--sim 1 capture 0 ") + c.arguments + " -o " + output);
+        ASSERT_EQ(run.exitCode, 0) << c.name << "\n" << run.output;
+        TQDEV_CAPTURE_SETTINGS settings = {};
+        settings.setup_words[0] = c.origin;
+        settings.setup_words[1] = c.size;
+        settings.extra_words[0] = c.readout;
+        const TiffImage image = ReadTiff(output);
+        ASSERT_GT(image.width, 0u) << c.name;
+        size_t mismatches = 0;
+        for (uint32_t row = 0; row < image.height; ++row) {
+            for (uint32_t column = 0; column < image.width; ++column) {
+                const uint16_t expected = TqsimExpectedPixel(&config, &settings, 0, row, column);
+                mismatches += image.pixels[size_t{row} * image.width + column] != expected;
+            }
+        }
+        EXPECT_EQ(mismatches, 0u) << c.name;
+    }
+}
+
+TEST(ToolTest, AveragedCaptureReportsItsMeanLevel) {
+    const ToolRun run =
+        RunTool("--sim 1 capture 0 --mode averaged --frames 2 -o " + TempPath("mean.tiff"));
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("mean level "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("100%"), std::string::npos) << run.output;
+}
+
+TEST(ToolTest, PackedCaptureStoresTheContainerAsIs) {
+    const std::string output = TempPath("frame.tqpk");
+    const ToolRun run = RunTool("--sim 1 capture 0 --packed -o " + output);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::FILE *file = std::fopen(output.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    unsigned char magic[4] = {};
+    EXPECT_EQ(std::fread(magic, 1, 4, file), 4u);
+    std::fclose(file);
+    EXPECT_EQ(magic[0], 0x69);
+    EXPECT_EQ(magic[1], 0x70);
+    EXPECT_EQ(magic[2], 0x51);
+    EXPECT_EQ(magic[3], 0x54);
+    EXPECT_NE(run.output.find("frame size "), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,14 @@
+// Where a capture's frames go: 16-bit images (TIFF or PGM, by the output
+// name, written by image_files.h) or, for packed output, the container as it
+// came from the camera.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// "out.tiff" -> "out-2.tiff": the names of a sequence's frames (number 1..3).
+std::string NumberedName(const std::string &path, int number);
+
+// Writes a packed container of size bytes: as an image (unpacked with the
+// library) when the name asks for one, else byte for byte.
+void WriteContainer(const std::string &path, const void *container, uint32_t size);
