@@ -89,7 +89,8 @@ void ReferenceUnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const 
     int64_t t = 0, c = 0;
     for (int32_t r = 0; r < rowLimit && r < g + m; ++r) {
         const int32_t i = r - g;
-        walk.row = destination + int64_t{flip ? m - 1 - i : i} * n;
+        // Lines above the window are consumed without a destination row.
+        walk.row = i < 0 ? nullptr : destination + int64_t{flip ? m - 1 - i : i} * n;
         c += info.left;
         int32_t x = mirror ? width - 1 : 0;
         const int32_t step = mirror ? -1 : 1;
