@@ -10,7 +10,8 @@ namespace {
 struct HandleTable {
     std::mutex lock;
     std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
-    // Multiples of 4 as on Windows; never 0 or INVALID_HANDLE_VALUE, never reused,
+    // Multiples of 4 as on Windows, from 0x1000 on (the fixed heap and standard
+    // handles lie below); never INVALID_HANDLE_VALUE, never reused,
     // so a stale handle is detected rather than naming a newer object.
     std::uintptr_t next = 0x1000;
 };

@@ -10,7 +10,7 @@ namespace tqsim {
 namespace {
 
 // GetProcessHeap's handle; not in the handle table because it is never closed.
-HANDLE const processHeap = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x0FEEE000));
+HANDLE const processHeap = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x0F00));
 
 struct Blocks {
     std::mutex lock;

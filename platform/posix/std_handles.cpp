@@ -11,8 +11,8 @@ namespace {
 constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 
 // Fixed values outside the handle table; they are never closed.
-HANDLE const standardOutput = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x0FEEE004));
-HANDLE const standardError = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x0FEEE008));
+HANDLE const standardOutput = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x0F04));
+HANDLE const standardError = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x0F08));
 
 bool WriteAll(int fd, const char *data, DWORD bytes, DWORD *written) {
     *written = 0;

@@ -37,6 +37,10 @@ struct IoRequest {
 
 // A driver's entry points. Every function is called without any lock of the
 // device manager held, so a driver may complete requests from inside them.
+// Ordering the driver may rely on: remove starts only once no create or
+// deviceControl is running, and none starts after it; close of a file starts
+// once that file's deviceControl calls have returned, and none follows it.
+// A driver must not unplug its own device from inside create or deviceControl.
 struct DriverDispatch {
     // A handle is opened: returns the driver's file context, or null with
     // *error set (the open then fails with that error).
@@ -44,6 +48,8 @@ struct DriverDispatch {
     // A call is issued on an open handle. Returns ERROR_IO_PENDING when the
     // driver took the request (it completes it later, or already did, with
     // CompleteIo), or an error that refuses the call (no completion follows).
+    // ERROR_SUCCESS means the driver completed the call before returning;
+    // DeviceIoControl then succeeds at once.
     DWORD (*deviceControl)(void *device, const IoRequest &request);
     // The handle is closed: the driver completes every request of that file
     // with ERROR_OPERATION_ABORTED before it returns, and forgets the file.
