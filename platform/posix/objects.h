@@ -41,6 +41,7 @@ struct MutexObject : KernelObject {
     std::condition_variable changed;
     std::thread::id owner; // default id: not owned
     std::uint32_t recursion = 0;
+    bool abandoned = false; // its owner ended without releasing it
 };
 
 struct EventObject : KernelObject {
@@ -129,6 +130,10 @@ std::shared_ptr<KernelObject> RemoveKernelHandle(HANDLE handle);
 // ---- Objects (sync_objects.cpp, device_files.cpp) ----------------------------
 
 void SignalEvent(EventObject &event);
+
+// Releases every mutex the calling thread still owns, marking it abandoned;
+// runs when a thread ends.
+void AbandonOwnedMutexes();
 
 // The calls as the subset itself makes them: never counted by fault injection.
 bool SetEventHandle(HANDLE event);

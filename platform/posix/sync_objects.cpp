@@ -1,4 +1,5 @@
 // Mutexes, events and waiting on them (and on threads).
+#include <algorithm>
 #include <chrono>
 
 #include "objects.h"
@@ -16,16 +17,36 @@ bool WaitFor(std::unique_lock<std::mutex> &held, std::condition_variable &change
     return changed.wait_for(held, std::chrono::milliseconds(ms), ready);
 }
 
-DWORD WaitMutex(MutexObject &mutex, DWORD ms) {
+// The mutexes a thread owns. A thread that ends owning one abandons it, so
+// that it is not held for ever, nor by a later thread that reuses the id.
+struct OwnedMutexes {
+    std::vector<std::weak_ptr<MutexObject>> mutexes;
+    ~OwnedMutexes() { AbandonOwnedMutexes(); }
+};
+
+thread_local OwnedMutexes owned;
+
+void Forget(const MutexObject &mutex) {
+    std::erase_if(owned.mutexes, [&](const std::weak_ptr<MutexObject> &entry) {
+        std::shared_ptr<MutexObject> held = entry.lock();
+        return !held || held.get() == &mutex;
+    });
+}
+
+DWORD WaitMutex(const std::shared_ptr<MutexObject> &mutex, DWORD ms) {
     const std::thread::id self = std::this_thread::get_id();
-    std::unique_lock held(mutex.lock);
-    auto free = [&] { return mutex.owner == std::thread::id() || mutex.owner == self; };
-    if (!WaitFor(held, mutex.changed, ms, free)) {
+    std::unique_lock held(mutex->lock);
+    auto free = [&] { return mutex->owner == std::thread::id() || mutex->owner == self; };
+    if (!WaitFor(held, mutex->changed, ms, free)) {
         return WAIT_TIMEOUT;
     }
-    mutex.owner = self;
-    ++mutex.recursion;
-    return WAIT_OBJECT_0;
+    if (mutex->recursion++ == 0) {
+        mutex->owner = self;
+        owned.mutexes.push_back(mutex);
+    }
+    const DWORD result = mutex->abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+    mutex->abandoned = false;
+    return result;
 }
 
 DWORD WaitEvent(EventObject &event, DWORD ms) {
@@ -56,6 +77,27 @@ std::shared_ptr<KernelObject> LookUpWaitable(HANDLE handle) {
 }
 
 } // namespace
+
+void AbandonOwnedMutexes() {
+    const std::thread::id self = std::this_thread::get_id();
+    for (const std::weak_ptr<MutexObject> &entry : owned.mutexes) {
+        std::shared_ptr<MutexObject> mutex = entry.lock();
+        if (!mutex) {
+            continue;
+        }
+        {
+            std::lock_guard guard(mutex->lock);
+            if (mutex->owner != self) {
+                continue;
+            }
+            mutex->owner = std::thread::id();
+            mutex->recursion = 0;
+            mutex->abandoned = true;
+        }
+        mutex->changed.notify_all();
+    }
+    owned.mutexes.clear();
+}
 
 void SignalEvent(EventObject &event) {
     {
@@ -93,7 +135,7 @@ DWORD WaitHandle(HANDLE handle, DWORD milliseconds) {
     // thread closes the handle while this one waits, as on Windows.
     switch (object->kind) {
     case ObjectKind::Mutex:
-        return WaitMutex(static_cast<MutexObject &>(*object), milliseconds);
+        return WaitMutex(std::static_pointer_cast<MutexObject>(object), milliseconds);
     case ObjectKind::Event:
         return WaitEvent(static_cast<EventObject &>(*object), milliseconds);
     default:
@@ -117,6 +159,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     if (initialOwner) {
         mutex->owner = std::this_thread::get_id();
         mutex->recursion = 1;
+        owned.mutexes.push_back(mutex);
     }
     SetLastError(ERROR_SUCCESS);
     return InsertHandle(std::move(mutex));
@@ -141,6 +184,7 @@ BOOL WINAPI ReleaseMutex(HANDLE handle) {
         }
         mutex->owner = std::thread::id();
     }
+    Forget(*mutex);
     mutex->changed.notify_all();
     return TRUE;
 }

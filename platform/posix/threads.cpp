@@ -15,6 +15,7 @@ std::atomic<DWORD> nextThreadId{1};
 void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE start,
                LPVOID parameter) {
     DWORD exitCode = start(parameter);
+    AbandonOwnedMutexes();
     // Lowered before the handle is signalled: whoever saw the thread end also
     // sees it no longer counted.
     runningThreads.fetch_sub(1, std::memory_order_acq_rel);

@@ -108,6 +108,23 @@ TEST_F(SyncObjects, UnownedMutexIsTakenByTheFirstWaiter) {
     EXPECT_TRUE(CloseHandle(mutex));
 }
 
+DWORD WINAPI TakeAndEnd(LPVOID mutex) {
+    return WaitForSingleObject(mutex, 0);
+}
+
+TEST_F(SyncObjects, MutexOfAnEndedOwnerIsAbandonedToTheNextWaiter) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, TakeAndEnd, mutex, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(mutex, 1000), WAIT_ABANDONED);
+    EXPECT_EQ(ProbeFromOtherThread(mutex).wait, WAIT_TIMEOUT); // now owned here
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0); // reported once
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_TRUE(CloseHandle(mutex));
+}
+
 struct Gate {
     HANDLE go;
 };
