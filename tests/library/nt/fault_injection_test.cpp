@@ -1,6 +1,7 @@
 // Injected platform failures during initialisation and enumeration: the
 // result, the diagnostic, and nothing left behind.
 #include <string>
+#include <thread>
 
 #include "nt_test_support.h"
 
@@ -179,7 +180,6 @@ TEST_F(FaultInjectionTest, FailedSubmissionLeavesNothingAndCallsNothing) {
         {"CreateEventA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent"},
         {"CreateEventA", 2, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent"},
         {"CreateEventA", 3, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent"},
-        {"CreateThread", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateThread\n"},
     };
     TQDEV_CAPTURE_SETTINGS settings{};
     TQDEV_FRAME_INFO frameInfo{};
@@ -208,8 +208,39 @@ TEST_F(FaultInjectionTest, FailedSubmissionLeavesNothingAndCallsNothing) {
         EXPECT_EQ(TqsimHeapBlockCount(), blocks);
         EXPECT_EQ(completions.Count(), 0u);
     }
-    // Only the last case got as far as the driver, with all three transfers.
+    EXPECT_TRUE(CallLog(cameras[0]).empty());
+}
+
+TEST_F(FaultInjectionTest, FailedCompletionThreadWaitsForTheTakenTransfers) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimHoldRequests(cameras[0], 1), 0);
+    uint32_t blocks = TqsimHeapBlockCount();
+    // Lets the driver serve the three transfers once it has taken them all.
+    std::thread releaser([&cameras] {
+        while (PendingTransfers(cameras[0]) < 3) {
+            Sleep(1);
+        }
+        TqsimReleaseRequests(cameras[0]);
+    });
+    ASSERT_EQ(TqsimFailCall("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY), 0);
+    Completions completions;
+    TQDEV_CAPTURE_SETTINGS settings{};
+    TQDEV_FRAME_INFO frameInfo{};
+    debugPrintEnabled.store(1);
+    CapturedOutput output;
+    EXPECT_EQ(SubmitRequest(0, 6, &frameInfo, sizeof(frameInfo), Completions::Function,
+                            &completions, &settings),
+              TQDEV_RESULT_SYSTEM_ERROR);
+    output.Finish();
+    debugPrintEnabled.store(0);
+    // Returned only once the driver was done with the request's blocks.
+    EXPECT_EQ(PendingTransfers(cameras[0]), 0u);
+    releaser.join();
+    EXPECT_NE(output.out.find(" - CreateThread\n"), std::string::npos) << output.out;
     EXPECT_EQ(CallLog(cameras[0]).size(), 3u);
+    EXPECT_EQ(TqsimHeapBlockCount(), blocks);
+    EXPECT_EQ(completions.Count(), 0u);
 }
 
 TEST_F(FaultInjectionTest, FailedWaitForStatusIsDeliveredAsSystemError) {
