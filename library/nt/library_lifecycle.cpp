@@ -72,13 +72,16 @@ uint32_t TerminateLibrary() {
     }
     StopNotificationThread();
     LockLibrary();
-    libraryState.callback = nullptr;
-    libraryState.userValue = 0;
     // Closing the cameras ends their pending I/O, so the completion threads
     // joined below all come to an end.
     RemoveAllDevices();
     UnlockLibrary();
     JoinCompletionThreads();
+    // Cleared last, so that a completion cannot leave a registration behind.
+    LockLibrary();
+    libraryState.callback = nullptr;
+    libraryState.userValue = 0;
+    UnlockLibrary();
     libraryState.seenCount = 0;
     libraryState.mutex.store(nullptr);
     CloseHandle(mutex);

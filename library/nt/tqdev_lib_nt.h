@@ -11,6 +11,9 @@
 // ---- Library and device list -------------------------------------------------
 
 uint32_t InitLibrary();
+// Returns once no library thread runs any more: the notification thread, the
+// I/O threads and every completion thread. So it must not be called from a
+// notification callback or a completion function, which would wait for itself.
 uint32_t TerminateLibrary();
 uint32_t CreateDeviceArray(TQDEV_DEVICE_ARRAY *array);
 uint32_t DestroyDeviceArray(TQDEV_DEVICE_ARRAY *array);
