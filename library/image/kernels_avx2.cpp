@@ -99,40 +99,96 @@ TQDEV_AVX2 void DecodeGroupsBackwardAvx2(const uint8_t *source, size_t groups, u
     Ssse3UnpackKernels()->decodeGroupsBackward(source, i, samples);
 }
 
-TQDEV_AVX2 void DecodeSumPairsAvx2(const uint8_t *source, size_t groups, uint16_t *out) {
+// Streaming stores bypass the cache: frames larger than the cache would only
+// push the packed data out of it.
+template <bool kStream> TQDEV_AVX2 inline void Store(uint16_t *out, __m256i v) {
+    if constexpr (kStream)
+        _mm256_stream_si256(reinterpret_cast<__m256i *>(out), v);
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), v);
+}
+
+// Groups (4 pixels, 8 bytes each) to make before out + 4 x groups is 32-byte
+// aligned; SIZE_MAX when it never is.
+size_t GroupsBeforeAlignment(const uint16_t *out) {
+    const auto address = reinterpret_cast<uintptr_t>(out);
+    return address % 8 != 0 ? SIZE_MAX : (32 - address % 32) % 32 / 8;
+}
+
+// Pixels of groups [first, end) (at most 4) through a small buffer.
+void SumPairsFew(const uint8_t *source, size_t first, size_t end, uint16_t *out) {
+    uint16_t samples[32];
+    Ssse3UnpackKernels()->decodeGroups(source + 12 * first, end - first, samples);
+    Ssse3UnpackKernels()->sumPairs(samples, 4 * (end - first), out + 4 * first);
+}
+
+void KeepPhaseFew(const uint8_t *source, size_t first, size_t end, int phase, uint16_t *out) {
+    uint16_t samples[32];
+    Ssse3UnpackKernels()->decodeGroups(source + 12 * first, end - first, samples);
+    for (size_t k = 0; k < 4 * (end - first); ++k)
+        out[4 * first + k] = samples[2 * k + static_cast<size_t>(phase)];
+}
+
+// Groups from `first` on, 4 at a time while a group follows the last of
+// them; returns the first group not made.
+template <bool kStream>
+TQDEV_AVX2 size_t SumPairsBlocks(const uint8_t *source, size_t first, size_t groups,
+                                 uint16_t *out) {
     const __m256i shuffle = PairShuffle();
     const __m256i ones = _mm256_set1_epi16(1);
     const __m256i ceiling = _mm256_set1_epi16(4095);
-    size_t i = 0;
+    size_t i = first;
     for (; i + 5 <= groups; i += 4) {
         const __m256i a = _mm256_madd_epi16(DecodePair(source + 12 * i, shuffle), ones);
         const __m256i b = _mm256_madd_epi16(DecodePair(source + 12 * i + 24, shuffle), ones);
         const __m256i sums = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 4 * i),
-                            _mm256_min_epi16(sums, ceiling));
+        Store<kStream>(out + 4 * i, _mm256_min_epi16(sums, ceiling));
     }
-    uint16_t rest[32];
-    Ssse3UnpackKernels()->decodeGroups(source + 12 * i, groups - i, rest);
-    Ssse3UnpackKernels()->sumPairs(rest, 4 * (groups - i), out + 4 * i);
+    return i;
 }
 
-TQDEV_AVX2 void DecodeKeepPhaseAvx2(const uint8_t *source, size_t groups, int phase,
-                                    uint16_t *out) {
+template <bool kStream>
+TQDEV_AVX2 size_t KeepPhaseBlocks(const uint8_t *source, size_t first, size_t groups, int phase,
+                                  uint16_t *out) {
     const __m256i shuffle = PairShuffle();
     const __m256i low = _mm256_set1_epi32(0xFFFF);
     const __m128i shift = _mm_cvtsi32_si128(16 * phase);
-    size_t i = 0;
+    size_t i = first;
     for (; i + 5 <= groups; i += 4) {
         const __m256i a = _mm256_srl_epi32(DecodePair(source + 12 * i, shuffle), shift);
         const __m256i b = _mm256_srl_epi32(DecodePair(source + 12 * i + 24, shuffle), shift);
         const __m256i kept = _mm256_packs_epi32(_mm256_and_si256(a, low), _mm256_and_si256(b, low));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 4 * i),
-                            _mm256_permute4x64_epi64(kept, 0xD8));
+        Store<kStream>(out + 4 * i, _mm256_permute4x64_epi64(kept, 0xD8));
     }
-    uint16_t rest[32];
-    Ssse3UnpackKernels()->decodeGroups(source + 12 * i, groups - i, rest);
-    for (size_t k = 0; k < 4 * (groups - i); ++k)
-        out[4 * i + k] = rest[2 * k + static_cast<size_t>(phase)];
+    return i;
+}
+
+TQDEV_AVX2 void DecodeSumPairsAvx2(const uint8_t *source, size_t groups, bool stream,
+                                   uint16_t *out) {
+    size_t i = 0;
+    const size_t head = stream ? GroupsBeforeAlignment(out) : SIZE_MAX;
+    if (head < groups) {
+        SumPairsFew(source, 0, head, out);
+        i = SumPairsBlocks<true>(source, head, groups, out);
+        _mm_sfence();
+    } else {
+        i = SumPairsBlocks<false>(source, 0, groups, out);
+    }
+    SumPairsFew(source, i, groups, out);
+}
+
+TQDEV_AVX2 void DecodeKeepPhaseAvx2(const uint8_t *source, size_t groups, int phase, bool stream,
+                                    uint16_t *out) {
+    size_t i = 0;
+    const size_t head = stream ? GroupsBeforeAlignment(out) : SIZE_MAX;
+    if (head < groups) {
+        KeepPhaseFew(source, 0, head, phase, out);
+        i = KeepPhaseBlocks<true>(source, head, groups, phase, out);
+        _mm_sfence();
+    } else {
+        i = KeepPhaseBlocks<false>(source, 0, groups, phase, out);
+    }
+    KeepPhaseFew(source, i, groups, phase, out);
 }
 
 TQDEV_AVX2 void DecodeReversedAvx2(const uint8_t *source, size_t groups, uint16_t *outEnd) {

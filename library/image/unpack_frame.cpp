@@ -16,6 +16,9 @@
 namespace {
 
 constexpr int64_t kChunkSamples = 2048;
+// Frames with more pixel bytes than this are stored past the cache by the
+// kernels that can: keeping them would push the packed data out of it.
+constexpr int64_t kStreamBytes = 8 << 20;
 // Room for a chunk's groups: up to 7 samples before and after the window.
 constexpr int64_t kScratchSamples = kChunkSamples + 32;
 
@@ -27,6 +30,7 @@ struct Plan {
     int64_t firstLine, endLine; // stream lines processed: g .. min(row limit, g + m)
     int64_t pixelsPerChunk;
     int64_t chunksPerRow;
+    bool stream; // pixels stored past the cache where a kernel can
 };
 
 // One chunk: stream samples [first, first + count) make pixels
@@ -192,9 +196,9 @@ void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &s
     const int64_t groups = plan.geo.n / 4, rest = plan.geo.n % 4;
     if (plan.subsample)
         kernels.decodeKeepPhase(packed, static_cast<size_t>(groups), static_cast<int>(plan.phase),
-                                out);
+                                plan.stream, out);
     else
-        kernels.decodeSumPairs(packed, static_cast<size_t>(groups), out);
+        kernels.decodeSumPairs(packed, static_cast<size_t>(groups), plan.stream, out);
     if (rest == 0)
         return;
     kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
@@ -242,13 +246,24 @@ template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Vis
     }
 }
 
+// Rows written from the last up each start a new stream of addresses that
+// the CPU does not foresee: ask for the next one while this one is made.
+void PrefetchRow(const Plan &plan, const uint16_t *row) {
+    const auto *bytes = reinterpret_cast<const char *>(row);
+    for (int64_t offset = 0; offset < int64_t{plan.geo.n} * 2; offset += 64)
+        __builtin_prefetch(bytes + offset, 1);
+}
+
 // Separate packed bytes and pixels: rows in stream order.
 void WalkSeparate(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                   uint16_t *destination) {
     Scratch scratch;
     if (CanRunFusedRows(plan, kernels)) {
-        for (int64_t line = plan.firstLine; line < plan.endLine; ++line)
+        for (int64_t line = plan.firstLine; line < plan.endLine; ++line) {
+            if (plan.flip && line + 1 < plan.endLine)
+                PrefetchRow(plan, RowOf(plan, destination, line + 1));
             RunFusedRow(plan, kernels, source, destination, line, scratch);
+        }
         return;
     }
     ForEachChunk(plan, false, [&](const Chunk &chunk) {
@@ -355,7 +370,9 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
                       output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
     if (input.Meets(pixels))
         return UnpackOverlapping(plan, kernels, packed, destination);
-    WalkSeparate(plan, kernels, packed, destination);
+    Plan separate = plan;
+    separate.stream = int64_t{plan.geo.m} * plan.geo.n * 2 > kStreamBytes;
+    WalkSeparate(separate, kernels, packed, destination);
     return TQDEV_RESULT_OK;
 }
 

@@ -25,10 +25,13 @@ struct UnpackKernels {
     // bytes to the pixels; null where the form has none (the unpacker then
     // goes through decodeGroups and the loops above). Each reads exactly
     // 12 x groups bytes.
+    // With `stream`, aligned blocks of pixels are stored past the cache (for
+    // frames larger than it), and the stores are fenced before returning.
     // 4 x groups pixels, each the sum of a sample pair limited to 4095.
-    void (*decodeSumPairs)(const uint8_t *source, size_t groups, uint16_t *out);
+    void (*decodeSumPairs)(const uint8_t *source, size_t groups, bool stream, uint16_t *out);
     // 4 x groups pixels, each the sample of a pair at `phase` (0 or 1).
-    void (*decodeKeepPhase)(const uint8_t *source, size_t groups, int phase, uint16_t *out);
+    void (*decodeKeepPhase)(const uint8_t *source, size_t groups, int phase, bool stream,
+                            uint16_t *out);
     // 8 x groups samples stored in reverse order, ending just before outEnd.
     void (*decodeReversed)(const uint8_t *source, size_t groups, uint16_t *outEnd);
 };
