@@ -1,5 +1,7 @@
 // Runs the tqdev binary as a user would and checks its output, its exit code
 // and the files it writes.
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <unistd.h>
@@ -7,7 +9,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -45,6 +50,37 @@ std::string TempPath(const std::string &name) {
         std::filesystem::path(testing::TempDir()) / ("tqdev_tool_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     return (dir / name).string();
+}
+
+std::string ReadText(const std::string &path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Starts the tool, waits until its output shows ready (it has set up its
+// Ctrl-C handling by then), sends SIGINT and waits for it to end.
+ToolRun InterruptTool(const std::string &arguments, const std::string &ready,
+                      const std::string &log) {
+    const std::string command =
+        "exec " + std::string(TQDEV_TOOL_PATH) + " " + arguments + " >" + log + " 2>&1";
+    const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
+    pid_t pid = 0;
+    ToolRun run{-1, ""};
+    if (posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char **>(argv), environ) != 0) {
+        ADD_FAILURE() << "cannot start " << command;
+        return run;
+    }
+    for (int i = 0; i < 500 && ReadText(log).find(ready) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.output = ReadText(log);
+    return run;
 }
 
 struct TiffImage {
@@ -220,6 +256,23 @@ TEST(ToolTest, CapturedPixelsAreTheCamerasFrame) {
         }
         EXPECT_EQ(mismatches, 0u) << c.name;
     }
+}
+
+// Ctrl-C ends watching and live focus cleanly: exit code 0, and live focus
+// still writes its last frame.
+TEST(ToolTest, InterruptEndsCleanly) {
+    const ToolRun watch =
+        InterruptTool("--sim 1 watch --plug-every 0", "watching;", TempPath("watch.log"));
+    EXPECT_EQ(watch.exitCode, 0) << watch.output;
+    EXPECT_NE(watch.output.find("stopped"), std::string::npos) << watch.output;
+
+    const std::string output = TempPath("interrupted.tiff");
+    const ToolRun live =
+        InterruptTool("--sim 1 capture 0 --mode live -o " + output, " fps", TempPath("live.log"));
+    EXPECT_EQ(live.exitCode, 0) << live.output;
+    EXPECT_NE(live.output.find("TQDEV_RESULT_LIVE_FOCUS_STOPPED"), std::string::npos)
+        << live.output;
+    EXPECT_EQ(ReadTiff(output).width, 1024u) << live.output;
 }
 
 TEST(ToolTest, AveragedCaptureReportsItsMeanLevel) {
