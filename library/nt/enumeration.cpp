@@ -6,6 +6,10 @@
 
 namespace {
 
+// The detail header the system expects on x86-64: the size field, padded.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8);
+static_assert(sizeof(SP_DEVINFO_DATA) == 32 && sizeof(SP_DEVICE_INTERFACE_DATA) == 32);
+
 const GUID kCameraInterfaceClass = {
     0x4ACC4CE4, 0x6A08, 0x4A8C, {0xAB, 0x7A, 0xFC, 0xBD, 0x87, 0x7B, 0x16, 0xA8}};
 
