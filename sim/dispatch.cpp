@@ -123,11 +123,15 @@ void TakeData(Camera &camera, File &file, const IoRequest &request, std::uint32_
 }
 
 void TakeStatus(Camera &camera, File &file, const IoRequest &request) {
-    Job *job = file.open;
-    file.open = nullptr;
-    if (job == nullptr && !file.unpaired.empty()) {
+    // The oldest data transfer still waiting for its status; else settings
+    // that never got a data transfer.
+    Job *job = nullptr;
+    if (!file.unpaired.empty()) {
         job = file.unpaired.front();
         file.unpaired.pop_front();
+    } else if (file.open != nullptr) {
+        job = file.open;
+        file.open = nullptr;
     }
     if (job == nullptr) {
         job = &NewJob(camera, file);

@@ -148,7 +148,9 @@ void StartWorkers(Camera &camera);
 void StopWorkers(Camera &camera);
 void Enqueue(Camera &camera, Job &job);
 void FinishJob(Camera &camera, Job &job);
+// Jobs of a handle, with and without its cancel calls.
 std::size_t JobsOfFile(const Camera &camera, const File *file);
+std::size_t RequestsOfFile(const Camera &camera, const File *file);
 
 // Serving one request's work; the camera lock is held and may be released
 // while waiting (requests.cpp, capture.cpp).

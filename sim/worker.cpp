@@ -17,8 +17,8 @@ bool Runnable(const Camera &camera, const Job &job) {
         return true; // only its status transfer is left
     }
     if (job.isCancel) {
-        // A cancel completes only after every other transfer of its handle.
-        return JobsOfFile(camera, job.file) == 1;
+        // A cancel completes only after every request of its handle.
+        return RequestsOfFile(camera, job.file) == 0;
     }
     return !camera.scripts.hold || job.seq < camera.scripts.releaseMark;
 }
@@ -134,6 +134,13 @@ void FinishJob(Camera &camera, Job &job) {
         }
     }
     std::erase_if(camera.jobs, [&](const std::unique_ptr<Job> &j) { return j.get() == &job; });
+}
+
+std::size_t RequestsOfFile(const Camera &camera, const File *file) {
+    return static_cast<std::size_t>(
+        std::count_if(camera.jobs.begin(), camera.jobs.end(), [&](const std::unique_ptr<Job> &job) {
+            return job->file == file && !job->isCancel;
+        }));
 }
 
 std::size_t JobsOfFile(const Camera &camera, const File *file) {

@@ -104,6 +104,19 @@ TEST_F(Transfers, CancelEndsAFrameThatIsBeingExposed) {
     EXPECT_EQ(frames, 0u);
 }
 
+TEST_F(Transfers, TwoCancelsOfOneHandleBothComplete) {
+    ASSERT_EQ(TqsimHoldRequests(camera_, 1), 0);
+    TQDEV_CAMERA_INFO info{};
+    Triple t;
+    IssueRequest(file_, 2, &info, sizeof info, nullptr, t);
+    Call first, second;
+    Issue(file_, kCancelCode, nullptr, 0, nullptr, 0, first);
+    Issue(file_, kCancelCode, nullptr, 0, nullptr, 0, second);
+    EXPECT_EQ(Wait(file_, first), 0u);
+    EXPECT_EQ(Wait(file_, second), 0u);
+    EXPECT_EQ(t.statusCall.Outcome(), ERROR_OPERATION_ABORTED);
+}
+
 // Close and unplug end every pending transfer before they return.
 TEST_F(Transfers, CloseAndUnplugEndPendingTransfers) {
     struct Case {
@@ -218,6 +231,19 @@ TEST_F(Transfers, LogRecordsEveryCallWithSettingsCopies) {
     ASSERT_EQ(TqsimClearCalls(camera_), 0);
     ASSERT_EQ(TqsimCallCount(camera_, &count), 0);
     EXPECT_EQ(count, 0u);
+}
+
+TEST(PlugTimer, PlugsUntilFullThenUnplugsTheOldest) {
+    TqsimReset();
+    TqsimStartPlugTimer(1, 2);
+    char path[128];
+    // Ids 0 and 1 are plugged first; id 2 only after id 0 has been unplugged.
+    while (TqsimDevicePath(2, path, sizeof path) != 0) {
+        std::this_thread::yield();
+    }
+    TqsimStartPlugTimer(0, 0);
+    EXPECT_EQ(TqsimDevicePath(0, path, sizeof path), -1);
+    TqsimReset();
 }
 
 TEST_F(Transfers, ControlCallsOnAnUnpluggedCameraFail) {
