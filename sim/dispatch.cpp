@@ -147,10 +147,11 @@ void TakeStatus(Camera &camera, File &file, const IoRequest &request) {
     }
 }
 
-// Marks every job of the handle (or of every handle) to end with error.
-void AbortJobs(Camera &camera, const File *file, DWORD error) {
+// Marks every job of the handle (or of every handle) to end with error; a
+// cancel leaves the handle's other cancel calls to complete normally.
+void AbortJobs(Camera &camera, const File *file, DWORD error, bool keepCancels = false) {
     for (auto &job : camera.jobs) {
-        if (file != nullptr && job->file != file) {
+        if ((file != nullptr && job->file != file) || (keepCancels && job->isCancel)) {
             continue;
         }
         if (job->abortError == 0) {
@@ -169,7 +170,7 @@ void AbortJobs(Camera &camera, const File *file, DWORD error) {
 }
 
 void TakeCancel(Camera &camera, File &file, const IoRequest &request) {
-    AbortJobs(camera, &file, ERROR_OPERATION_ABORTED);
+    AbortJobs(camera, &file, ERROR_OPERATION_ABORTED, true);
     Job &job = NewJob(camera, file);
     job.isCancel = true;
     job.data = {request, true, false};
