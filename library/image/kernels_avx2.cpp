@@ -170,7 +170,6 @@ TQDEV_AVX2 void DecodeSumPairsAvx2(const uint8_t *source, size_t groups, bool st
     if (head < groups) {
         SumPairsFew(source, 0, head, out);
         i = SumPairsBlocks<true>(source, head, groups, out);
-        _mm_sfence();
     } else {
         i = SumPairsBlocks<false>(source, 0, groups, out);
     }
@@ -184,7 +183,6 @@ TQDEV_AVX2 void DecodeKeepPhaseAvx2(const uint8_t *source, size_t groups, int ph
     if (head < groups) {
         KeepPhaseFew(source, 0, head, phase, out);
         i = KeepPhaseBlocks<true>(source, head, groups, phase, out);
-        _mm_sfence();
     } else {
         i = KeepPhaseBlocks<false>(source, 0, groups, phase, out);
     }
@@ -207,6 +205,10 @@ TQDEV_AVX2 void DecodeReversedAvx2(const uint8_t *source, size_t groups, uint16_
         *(outEnd - 8 * i - 1 - k) = rest[k];
 }
 
+void FinishStreamingAvx2() {
+    _mm_sfence();
+}
+
 } // namespace
 
 const UnpackKernels *Avx2UnpackKernels() {
@@ -218,7 +220,8 @@ const UnpackKernels *Avx2UnpackKernels() {
                                            DecodeGroupsBackwardAvx2,
                                            DecodeSumPairsAvx2,
                                            DecodeKeepPhaseAvx2,
-                                           DecodeReversedAvx2};
+                                           DecodeReversedAvx2,
+                                           FinishStreamingAvx2};
     // The tails fall back to the SSSE3 forms, which every AVX2 CPU has.
     return __builtin_cpu_supports("avx2") && Ssse3UnpackKernels() != nullptr ? &kernels : nullptr;
 }

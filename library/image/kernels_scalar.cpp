@@ -46,9 +46,10 @@ void DecodeGroupsBackwardScalar(const uint8_t *source, size_t groups, uint16_t *
 } // namespace
 
 const UnpackKernels &ScalarUnpackKernels() {
-    static constexpr UnpackKernels kernels{
-        "scalar",      DecodeGroupsScalar,         SumPairsScalar, KeepEvenScalar,
-        ReverseScalar, DecodeGroupsBackwardScalar, nullptr,        nullptr,
-        nullptr};
+    static constexpr UnpackKernels kernels{"scalar",       DecodeGroupsScalar,
+                                           SumPairsScalar, KeepEvenScalar,
+                                           ReverseScalar,  DecodeGroupsBackwardScalar,
+                                           nullptr,        nullptr,
+                                           nullptr,        nullptr};
     return kernels;
 }

@@ -371,8 +371,11 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
     if (input.Meets(pixels))
         return UnpackOverlapping(plan, kernels, packed, destination);
     Plan separate = plan;
-    separate.stream = int64_t{plan.geo.m} * plan.geo.n * 2 > kStreamBytes;
+    separate.stream =
+        kernels.finishStreaming != nullptr && int64_t{plan.geo.m} * plan.geo.n * 2 > kStreamBytes;
     WalkSeparate(separate, kernels, packed, destination);
+    if (separate.stream)
+        kernels.finishStreaming();
     return TQDEV_RESULT_OK;
 }
 

@@ -26,7 +26,8 @@ struct UnpackKernels {
     // goes through decodeGroups and the loops above). Each reads exactly
     // 12 x groups bytes.
     // With `stream`, aligned blocks of pixels are stored past the cache (for
-    // frames larger than it), and the stores are fenced before returning.
+    // frames larger than it); finishStreaming must follow before the pixels
+    // are handed on.
     // 4 x groups pixels, each the sum of a sample pair limited to 4095.
     void (*decodeSumPairs)(const uint8_t *source, size_t groups, bool stream, uint16_t *out);
     // 4 x groups pixels, each the sample of a pair at `phase` (0 or 1).
@@ -34,6 +35,8 @@ struct UnpackKernels {
                             uint16_t *out);
     // 8 x groups samples stored in reverse order, ending just before outEnd.
     void (*decodeReversed)(const uint8_t *source, size_t groups, uint16_t *outEnd);
+    // Orders streamed stores before whatever follows.
+    void (*finishStreaming)();
 };
 
 const UnpackKernels &ScalarUnpackKernels();
