@@ -48,6 +48,10 @@ BOOL IssuedResult(DWORD answer, OVERLAPPED &overlapped, LPDWORD bytesReturned) {
         return FailWith(answer, FALSE);
     }
     // A driver that answers success has completed the call already.
+    const ULONG_PTR status = Status(overlapped).load(std::memory_order_acquire);
+    if (status != STATUS_PENDING && status != ERROR_SUCCESS) {
+        return FailWith(static_cast<DWORD>(status), FALSE);
+    }
     if (bytesReturned != nullptr) {
         *bytesReturned = static_cast<DWORD>(
             std::atomic_ref<ULONG_PTR>(overlapped.InternalHigh).load(std::memory_order_relaxed));
@@ -91,6 +95,10 @@ BOOL OverlappedResult(OVERLAPPED &overlapped, LPDWORD bytesTransferred, BOOL wai
             return FALSE;
         }
         status = Status(overlapped).load(std::memory_order_acquire);
+        if (status == STATUS_PENDING) {
+            // The event was signalled by something other than the completion.
+            return FailWith(injected != nullptr ? *injected : ERROR_IO_INCOMPLETE, FALSE);
+        }
     }
     // An injected failure is reported once the call has ended, so that the
     // caller never frees a block the driver still holds.
