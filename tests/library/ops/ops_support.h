@@ -118,6 +118,16 @@ class ProgressLog {
         return entries_;
     }
 
+    // Waits (bounded) for `count` completions or one that ends the operation.
+    std::vector<Entry> WaitForReportsOrEnd(size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::seconds(20), [&] {
+            return entries_.size() >= count ||
+                   (!entries_.empty() && entries_.back().result != TQDEV_RESULT_OK);
+        });
+        return entries_;
+    }
+
     // Waits (bounded) for a completion with a result other than 0.
     std::vector<Entry> WaitForFinal() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -132,6 +142,9 @@ class ProgressLog {
         return entries_;
     }
 
+    // Completions that began while another of the same record was running.
+    int Overlaps() const { return overlaps_.load(); }
+
     uint32_t Percent() { return std::atomic_ref<uint32_t>(record.Percent).load(); }
     uint32_t Done() { return std::atomic_ref<uint32_t>(record.Done).load(); }
 
@@ -142,6 +155,10 @@ class ProgressLog {
   private:
     static void TQDEV_CALL Callback(uint32_t result, uint64_t userData) {
         auto *log = reinterpret_cast<ProgressLog *>(static_cast<uintptr_t>(userData));
+        if (log->inside_.exchange(true)) {
+            log->overlaps_ += 1;
+        }
+        std::this_thread::yield(); // widen the window in which an overlap would show
         std::lock_guard<std::mutex> lock(log->mutex_);
         TQDEV_PROGRESS &record = log->record;
         log->entries_.push_back({result, std::atomic_ref<uint32_t>(record.Done).load(),
@@ -151,12 +168,15 @@ class ProgressLog {
                                  log->params != nullptr ? log->params->ring_index : 0,
                                  log->params != nullptr ? log->params->status6 : 0,
                                  log->watched != nullptr ? *log->watched : 0});
+        log->inside_.store(false);
         log->arrived_.notify_all();
     }
 
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<Entry> entries_;
+    std::atomic<bool> inside_{false};
+    std::atomic<int> overlaps_{0};
 };
 
 // A library with one open camera (device 0) and an empty call log.
