@@ -153,14 +153,20 @@ uint32_t AwaitAveraged(uint32_t device, TQDEV_PROGRESS &progress, CaptureWait &w
     bool cancelled = false;
     for (;;) {
         const CaptureReports reports = WaitForEnd(wait, kRedrawPeriod);
-        DrawPercentBar("averaged", reports.ended ? 100 : LoadShared(progress.Percent));
+        // A failed capture's record also reads 100 at the end; the bar keeps
+        // the progress it had made.
+        if (!reports.ended || reports.finalResult == TQDEV_RESULT_OK) {
+            DrawPercentBar("averaged", reports.ended ? 100 : LoadShared(progress.Percent));
+        }
         if (reports.ended) {
             EndProgressLine();
             return reports.finalResult;
         }
         if (Interrupted() && !cancelled) {
+            // The capture goes on writing into our buffers until it ends, so
+            // a failed cancel is reported and the wait goes on.
             cancelled = true;
-            CheckResult("TqdevCancelIo", TqdevCancelIo(device));
+            ReportFailure("TqdevCancelIo", TqdevCancelIo(device));
         }
     }
 }
@@ -175,7 +181,7 @@ void CaptureAveraged(const CaptureTarget &target, TQDEV_CAPTURE_PARAMS &params, 
     AttachProgress(progress, wait);
     CheckResult("TqdevCaptureImage", TqdevCaptureImage(target.device, &params, &progress));
     const uint32_t result = AwaitAveraged(target.device, progress, wait);
-    std::printf("result %s\nframes %d\n", DescribeResult(result).c_str(), frameCount);
+    std::printf("result %s\nframe count %d\n", DescribeResult(result).c_str(), frameCount);
     PrintStatusWords(params, false);
     CheckResult("TqdevCaptureImage", result);
     std::printf("mean level %d\n", params.mean_level);
@@ -190,6 +196,15 @@ struct LiveLimits {
 bool LiveShouldStop(const CaptureReports &reports, const LiveLimits &limits, double elapsed) {
     return Interrupted() || (limits.frames > 0 && reports.frames >= uint32_t(limits.frames)) ||
            (limits.seconds > 0 && elapsed >= limits.seconds);
+}
+
+// The capture writes into our ring until it ends, so the command must not
+// leave before; when live focus cannot be stopped, cancelling the camera's
+// I/O ends the capture instead.
+void StopLiveFocus(uint32_t device) {
+    if (ReportFailure("TqdevCancelLiveFocus", TqdevCancelLiveFocus(device))) {
+        ReportFailure("TqdevCancelIo", TqdevCancelIo(device));
+    }
 }
 
 CaptureReports AwaitLive(uint32_t device, CaptureWait &wait, const LiveLimits &limits) {
@@ -212,7 +227,7 @@ CaptureReports AwaitLive(uint32_t device, CaptureWait &wait, const LiveLimits &l
         if (!stopping && LiveShouldStop(reports, limits, elapsed)) {
             // The frame in flight still arrives and is reported last.
             stopping = true;
-            CheckResult("TqdevCancelLiveFocus", TqdevCancelLiveFocus(device));
+            StopLiveFocus(device);
         }
     }
 }
@@ -241,7 +256,11 @@ void CaptureLive(const CaptureTarget &target, TQDEV_CAPTURE_PARAMS &params,
 
 void RunCapture(const ToolOptions &options, const CaptureOptions &capture) {
     TQDEV_CAPTURE_PARAMS params = BuildParams(capture);
-    CatchInterrupt();
+    // Only the asynchronous modes watch for Ctrl-C; a waiting capture keeps
+    // the default, which ends the process.
+    if (params.mode == TQDEV_CAPTURE_AVERAGED || params.mode == TQDEV_CAPTURE_LIVE_FOCUS) {
+        CatchInterrupt();
+    }
     // Outlives the session: a progress callback may still be returning when
     // the command's thread goes on; terminating the library waits for it.
     CaptureWait wait;

@@ -40,8 +40,16 @@ std::string DescribeResult(uint32_t result) {
     return "driver result " + std::to_string(result);
 }
 
-void FailCommand(const char *call, uint32_t result) {
+bool ReportFailure(const char *call, uint32_t result) {
+    if (result == TQDEV_RESULT_OK) {
+        return false;
+    }
     std::fprintf(stderr, "tqdev: %s: %s\n", call, DescribeResult(result).c_str());
+    return true;
+}
+
+void FailCommand(const char *call, uint32_t result) {
+    ReportFailure(call, result);
     throw CLI::RuntimeError(1);
 }
 
