@@ -196,7 +196,13 @@ TEST(ToolTest, CaptureWritesImagesOfTheRequestedSize) {
          {"sequence-1.tiff", "sequence-2.tiff", "sequence-3.tiff"},
          1024,
          768},
+        {"unpacked-sequence",
+         "--mode sequence --binning 4",
+         {"unpacked-sequence-1.tiff", "unpacked-sequence-2.tiff", "unpacked-sequence-3.tiff"},
+         256,
+         192},
         {"live", "--mode live --frames 5", {"live.tiff"}, 1024, 768},
+        {"live-packed", "--mode live --packed --seconds 0.3", {"live-packed.tiff"}, 1024, 768},
     };
     for (const Case &c : cases) {
         const std::string output = TempPath(std::string(c.name) + ".tiff");
