@@ -246,8 +246,9 @@ template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Vis
     }
 }
 
-// Rows written from the last up each start a new stream of addresses that
-// the CPU does not foresee: ask for the next one while this one is made.
+// Rows written from the last up, or from their right end, each start a new
+// stream of addresses that the CPU does not foresee: ask for the next row
+// while this one is made.
 void PrefetchRow(const Plan &plan, const uint16_t *row) {
     const auto *bytes = reinterpret_cast<const char *>(row);
     for (int64_t offset = 0; offset < int64_t{plan.geo.n} * 2; offset += 64)
@@ -260,7 +261,7 @@ void WalkSeparate(const Plan &plan, const UnpackKernels &kernels, const Source &
     Scratch scratch;
     if (CanRunFusedRows(plan, kernels)) {
         for (int64_t line = plan.firstLine; line < plan.endLine; ++line) {
-            if (plan.flip && line + 1 < plan.endLine)
+            if ((plan.flip || plan.mirror) && line + 1 < plan.endLine)
                 PrefetchRow(plan, RowOf(plan, destination, line + 1));
             RunFusedRow(plan, kernels, source, destination, line, scratch);
         }
