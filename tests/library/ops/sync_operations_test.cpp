@@ -255,30 +255,4 @@ TEST_F(SyncOperations, ExtendedInfoFillsEachAnnouncedBlock) {
     }
 }
 
-TEST_F(SyncOperations, ConcurrentCallersOnOneCameraEachGetTheirOwnAnswer) {
-    std::vector<std::thread> threads;
-    std::atomic<int> wrong{0};
-    for (uint32_t t = 0; t < 4; ++t) {
-        threads.emplace_back([t, &wrong] {
-            for (uint32_t i = 0; i < 25; ++i) {
-                uint32_t reg = 0x100 + t;
-                uint32_t value = 0;
-                if (TqdevWriteRegister(0, reg, t * 1000 + i) != TQDEV_RESULT_OK ||
-                    TqdevReadRegister(0, reg, &value) != TQDEV_RESULT_OK) {
-                    wrong += 1;
-                }
-                TQDEV_DEVICE_STATE state{};
-                if (TqdevGetDeviceState(0, &state) != TQDEV_RESULT_OK ||
-                    state.driver_data[0] != 1) {
-                    wrong += 1;
-                }
-            }
-        });
-    }
-    for (std::thread &thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(wrong.load(), 0);
-}
-
 } // namespace
