@@ -4,6 +4,29 @@
 
 namespace {
 
+// Division by the frame count as a multiply and shifts, exact for every
+// 32-bit dividend, so the per-pixel loop vectorises (a hardware divide
+// per pixel does not).
+struct Divider {
+    uint32_t multiplier;
+    int shift; // -1: the divisor is 1
+};
+
+Divider MakeDivider(uint32_t divisor) {
+    if (divisor == 1)
+        return {0, -1};
+    int log = 0; // ceil(log2(divisor)), at least 1
+    while ((uint64_t{1} << log) < divisor)
+        ++log;
+    const uint64_t magic = (uint64_t{1} << 32) * ((uint64_t{1} << log) - divisor) / divisor + 1;
+    return {static_cast<uint32_t>(magic), log - 1};
+}
+
+inline uint32_t Divide(uint32_t n, const Divider &divider) {
+    const auto t = static_cast<uint32_t>((uint64_t{divider.multiplier} * n) >> 32);
+    return (t + ((n - t) >> 1)) >> divider.shift;
+}
+
 // Element count of the unpacked image, 0 for an empty or nonsensical shape.
 int64_t ElementCount(const FrameGeometry &geo) {
     return geo.m > 0 && geo.n > 0 ? int64_t{geo.m} * geo.n : 0;
@@ -31,6 +54,7 @@ int32_t AverageFrames(const TQDEV_FRAME_INFO &info, const uint32_t *sums, uint16
         return 0;
     const auto frames = static_cast<uint32_t>(frameCount);
     const uint32_t half = frames / 2;
+    const Divider divider = MakeDivider(frames);
     // Row and frame totals in 64 bits: the 32-bit forms could overflow for
     // wide rows of large values and give the same results otherwise.
     int64_t total = 0;
@@ -38,11 +62,15 @@ int32_t AverageFrames(const TQDEV_FRAME_INFO &info, const uint32_t *sums, uint16
         const uint32_t *rowSums = sums + r * geo.n;
         uint16_t *row = result + r * geo.n;
         int64_t rowTotal = 0;
-        for (int64_t c = 0; c < geo.n; ++c) {
-            const auto v = static_cast<uint16_t>((rowSums[c] + half) / frames);
-            row[c] = v;
-            rowTotal += v;
+        if (divider.shift < 0) {
+            for (int64_t c = 0; c < geo.n; ++c)
+                row[c] = static_cast<uint16_t>(rowSums[c]);
+        } else {
+            for (int64_t c = 0; c < geo.n; ++c)
+                row[c] = static_cast<uint16_t>(Divide(rowSums[c] + half, divider));
         }
+        for (int64_t c = 0; c < geo.n; ++c)
+            rowTotal += row[c];
         total += (rowTotal + geo.n / 2) / geo.n;
     }
     return static_cast<int32_t>((total + geo.m / 2) / geo.m);

@@ -37,6 +37,27 @@ TEST(AverageFrames, RoundsPixelsAndTakesTheMeanOfRowMeans) {
     }
 }
 
+// Rounding must match plain division for every frame count and sum,
+// the ends of the 32-bit range included.
+TEST(AverageFrames, RoundsLikeDivisionForAnyCountAndSum) {
+    std::mt19937 random(4);
+    std::vector<int32_t> counts = {1, 2, 3, 5, 7, 10, 64, 255, 1000, 1048704, INT32_MAX};
+    for (int i = 0; i < 40; ++i)
+        counts.push_back(std::uniform_int_distribution<int32_t>(1, INT32_MAX)(random));
+    std::vector<uint32_t> sums = {0, 1, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
+    for (int i = 0; i < 250; ++i)
+        sums.push_back(static_cast<uint32_t>(random()));
+    const TQDEV_FRAME_INFO info = ImageOf(1, static_cast<uint32_t>(sums.size()));
+    std::vector<uint16_t> result(sums.size());
+    for (const int32_t frames : counts) {
+        AverageFrames(info, sums.data(), result.data(), frames);
+        const auto f = static_cast<uint32_t>(frames);
+        for (size_t i = 0; i < sums.size(); ++i)
+            ASSERT_EQ(static_cast<uint16_t>((sums[i] + f / 2) / f), result[i])
+                << sums[i] << " / " << frames;
+    }
+}
+
 TEST(AverageFrames, EmptyImagesWriteNothing) {
     const uint32_t sums[4] = {1, 2, 3, 4};
     for (const TQDEV_FRAME_INFO &info :
