@@ -49,23 +49,6 @@ bool PackedInPlace(const CaptureContext &capture) {
     return (capture.frameInfo.flags & TQDEV_FRAME_PACKED) != 0 && !PackedOutput(capture);
 }
 
-// The descriptor comes from the driver: everything the capture will unpack
-// or write must lie within the sizes it announces.
-bool FrameInfoFits(const CaptureContext &capture) {
-    const TQDEV_FRAME_INFO &info = capture.frameInfo;
-    if (!Averaged(capture) && !PackedInPlace(capture)) {
-        return true; // the library never reads this frame's samples
-    }
-    if (!FrameInfoIsConsistent(info)) {
-        return false;
-    }
-    FrameGeometry geometry = DeriveGeometry(info);
-    int64_t streamBytes = geometry.total / 8 * 12;
-    // Averaged frames arrive packed in the caller's buffer of image_size bytes.
-    return streamBytes <= static_cast<int64_t>(capture.transfer_size) &&
-           (!Averaged(capture) || info.packed_size <= info.image_size);
-}
-
 uint32_t SetUpAveraging(CaptureContext *capture) {
     uint64_t imageSize = capture->frameInfo.image_size;
     capture->sumBuffer = capture->params->sum_buffer;
@@ -171,6 +154,23 @@ void UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status) {
 }
 
 } // namespace
+
+// The descriptor comes from the driver: everything the capture will unpack
+// or write must lie within the sizes it announces.
+bool FrameInfoFits(const CaptureContext &capture) {
+    const TQDEV_FRAME_INFO &info = capture.frameInfo;
+    if (!Averaged(capture) && !PackedInPlace(capture)) {
+        return true; // the library never reads this frame's samples
+    }
+    if (!FrameInfoIsConsistent(info)) {
+        return false;
+    }
+    FrameGeometry geometry = DeriveGeometry(info);
+    int64_t streamBytes = geometry.total / 8 * 12;
+    // Averaged frames arrive packed in the caller's buffer of image_size bytes.
+    return streamBytes <= static_cast<int64_t>(capture.transfer_size) &&
+           (!Averaged(capture) || info.packed_size <= info.image_size);
+}
 
 void TqdevCaptureImageCallback(const TQDEV_STATUS *status, void * /*data*/, void *context) {
     auto *capture = static_cast<CaptureContext *>(context);

@@ -51,6 +51,10 @@ inline void *FrameDestination(const CaptureContext &capture, int32_t index) {
     return capture.destinations[index % capture.destinationCount];
 }
 
+// True when everything the capture will unpack or write lies within the
+// sizes the driver's descriptor announces (transfer_size already set).
+bool FrameInfoFits(const CaptureContext &capture);
+
 // End steps of a completion: the caller's record, headers, stamp, ticket and
 // progress, with the result of what is reported.
 void FinishCaptureReport(CaptureContext *capture, const TQDEV_STATUS &status, bool liveFocusSet,

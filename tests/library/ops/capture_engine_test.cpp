@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "capture_context.h"
 #include "capture_support.h"
 #include "tqdev_lib_internal.h"
 
@@ -375,6 +376,73 @@ TEST_F(CaptureEngine, LiveFocusEndedByAFailureLeavesTheFlagSet) {
     EXPECT_EQ(run.params.ring_index, 0xABCu); // no frame arrived to name
     EXPECT_NE(IsLiveFocus(0), 0);
     EXPECT_EQ(TqdevCancelLiveFocus(0), TQDEV_RESULT_OK);
+}
+
+// Descriptors the driver might send, held against what each capture would
+// unpack or write; a descriptor that does not fit ends the capture with 4.
+TEST(CaptureFrameInfo, OnlyDescriptorsThatFitTheBuffersAreUsed) {
+    TQSIM_CAMERA_CONFIG config;
+    TqsimDefaultCamera(&config);
+    auto describe = [&](uint32_t readout) {
+        TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0, 128, 24, readout);
+        TQDEV_CAPTURE_SETTINGS settings{};
+        BuildCaptureSettings(&params, &settings);
+        TQDEV_FRAME_INFO info{};
+        EXPECT_EQ(TqsimDeriveFrameInfo(&config, &settings, &info), 0u);
+        return info;
+    };
+    const TQDEV_FRAME_INFO plain = describe(0);
+    // Binned, the packed stream is larger than the unpacked image.
+    const TQDEV_FRAME_INFO binned = describe(TQSIM_READOUT_BINNING(2, 2));
+    ASSERT_GT(binned.packed_size, binned.image_size);
+    struct Case {
+        std::string name;
+        uint32_t mode, callerFlags;
+        TQDEV_FRAME_INFO info;
+        std::function<void(TQDEV_FRAME_INFO &)> spoil;
+        bool fits;
+    };
+    const Case cases[] = {
+        {"in place", 0, 0, plain, [](auto &i) { i.flags |= TQDEV_FRAME_PACKED; }, true},
+        {"delivered unpacked", 0, 0, binned, [](auto &) {}, true},
+        {"in place, stream beyond the image", 0, 0, binned,
+         [](auto &i) { i.flags |= TQDEV_FRAME_PACKED; }, false},
+        {"in place, image_size too small", 2, 0, plain,
+         [](auto &i) {
+             i.flags |= TQDEV_FRAME_PACKED;
+             i.image_size -= 2;
+         },
+         false},
+        {"in place, window beyond the stream", 3, 0, plain,
+         [](auto &i) {
+             i.flags |= TQDEV_FRAME_PACKED;
+             i.top = i.line_count;
+         },
+         false},
+        {"averaged", 1, 0, plain, [](auto &) {}, true},
+        {"averaged, stream beyond the caller's image", 1, 0, binned, [](auto &) {}, false},
+        {"averaged, packed_size short of the stream", 1, 0, plain,
+         [](auto &i) { i.packed_size -= 12; }, false},
+        {"packed output is never unpacked here", 0, 0x8, binned,
+         [](auto &i) {
+             i.flags |= TQDEV_FRAME_PACKED;
+             i.top = -5;
+         },
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CaptureContext capture{};
+        capture.settings.mode = c.mode;
+        capture.settings.flags = c.callerFlags | (c.mode == 1 ? 0x8u : 0u);
+        capture.callerFlags = c.callerFlags;
+        capture.frameInfo = c.info;
+        c.spoil(capture.frameInfo);
+        bool packedDelivery = (capture.settings.flags & 0x8) != 0;
+        capture.transfer_size =
+            packedDelivery ? capture.frameInfo.packed_size : capture.frameInfo.image_size;
+        EXPECT_EQ(FrameInfoFits(capture), c.fits);
+    }
 }
 
 } // namespace
