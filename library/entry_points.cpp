@@ -6,9 +6,13 @@
 
 extern "C" {
 
-TQDEV_API uint32_t TQDEV_CALL TqdevInitLibrary(void) { return InitLibrary(); }
+TQDEV_API uint32_t TQDEV_CALL TqdevInitLibrary(void) {
+    return InitLibrary();
+}
 
-TQDEV_API uint32_t TQDEV_CALL TqdevTerminateLibrary(void) { return TerminateLibrary(); }
+TQDEV_API uint32_t TQDEV_CALL TqdevTerminateLibrary(void) {
+    return TerminateLibrary();
+}
 
 TQDEV_API uint32_t TQDEV_CALL TqdevCreateDeviceArray(TQDEV_DEVICE_ARRAY *array) {
     return CreateDeviceArray(array);
@@ -31,11 +35,17 @@ TQDEV_API uint32_t TQDEV_CALL TqdevEnableDebugPrint(int32_t enable) {
     return EnableDebugPrint(enable);
 }
 
-TQDEV_API uint32_t TQDEV_CALL TqdevOpenDevice(uint32_t device) { return OpenDevice(device); }
+TQDEV_API uint32_t TQDEV_CALL TqdevOpenDevice(uint32_t device) {
+    return OpenDevice(device);
+}
 
-TQDEV_API uint32_t TQDEV_CALL TqdevCloseDevice(uint32_t device) { return CloseDevice(device); }
+TQDEV_API uint32_t TQDEV_CALL TqdevCloseDevice(uint32_t device) {
+    return CloseDevice(device);
+}
 
-TQDEV_API uint32_t TQDEV_CALL TqdevCancelIo(uint32_t device) { return CancelDeviceIo(device); }
+TQDEV_API uint32_t TQDEV_CALL TqdevCancelIo(uint32_t device) {
+    return CancelDeviceIo(device);
+}
 
 TQDEV_API uint32_t TQDEV_CALL TqdevCameraInfo(uint32_t device, TQDEV_CAMERA_INFO *info) {
     return CameraInfo(device, info);

@@ -28,8 +28,7 @@ uint32_t WriteAverageDark(uint32_t device, uint16_t level);
 uint32_t WriteTapGain(uint32_t device, int32_t count, const float *gains);
 
 // Capture settings and frame size
-uint32_t BuildCaptureSettings(const TQDEV_CAPTURE_PARAMS *params,
-                              TQDEV_CAPTURE_SETTINGS *settings);
+uint32_t BuildCaptureSettings(const TQDEV_CAPTURE_PARAMS *params, TQDEV_CAPTURE_SETTINGS *settings);
 uint32_t FrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params, uint32_t *size);
 uint32_t WriteCaptureParams(uint32_t device, const TQDEV_CAPTURE_PARAMS *params);
 
