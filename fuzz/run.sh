@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the unpacker's fuzz target with the `fuzz` preset, writes a small
 # seed corpus of valid frames, and fuzzes for a bounded time.
-# Usage: fuzz/run.sh [seconds]   (default 60)
+# Usage: fuzz/run.sh [build-dir] [seconds]   (defaults: build/fuzz, 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-60}"
-build="${TQDEV_FUZZ_BUILD:-build/fuzz}"
+build="${1:-build/fuzz}"
+seconds="${2:-60}"
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j2 --target unpack_image_fuzzer
 work="$build/fuzz-run"
