@@ -1,6 +1,7 @@
 // tqdev watch: prints cameras as they are plugged in and removed, until
 // Ctrl-C or --seconds. With simulated cameras the simulator's plug timer
 // plugs and unplugs cameras so that there is something to see.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -16,8 +17,8 @@ namespace {
 
 struct WatchOptions {
     uint32_t plugEveryMs = 1000; // 0: no plug timer
-    uint32_t maxCameras = 3;
-    double seconds = 0; // 0: until Ctrl-C
+    uint32_t maxCameras = 0;     // 0: one more than --sim plugged, at least 3
+    double seconds = 0;          // 0: until Ctrl-C
 };
 
 // Runs on the library's notification thread; one whole line per event.
@@ -54,7 +55,11 @@ void RunWatch(const ToolOptions &options, const WatchOptions &watch) {
     CheckResult("TqdevRegisterNotification", TqdevRegisterNotification(OnDeviceEvent, 0));
     PrintPresentCameras();
     if (watch.plugEveryMs > 0) {
-        TqsimStartPlugTimer(watch.plugEveryMs, watch.maxCameras);
+        // By default the timer first plugs one more camera, then alternates.
+        const uint32_t plugged = static_cast<uint32_t>(options.simulatedCameras);
+        const uint32_t maxCameras =
+            watch.maxCameras > 0 ? watch.maxCameras : std::max<uint32_t>(3, plugged + 1);
+        TqsimStartPlugTimer(watch.plugEveryMs, maxCameras);
     }
     WaitForEnd(watch.seconds);
     TqsimStartPlugTimer(0, 0);
@@ -75,9 +80,9 @@ void AddWatchCommand(CLI::App &app, const ToolOptions &options) {
         ->capture_default_str();
     command
         ->add_option("--max-cameras", watch->maxCameras,
-                     "Simulator: unplug the oldest camera once this many are plugged")
-        ->check(CLI::PositiveNumber)
-        ->capture_default_str();
+                     "Simulator: unplug the oldest camera once this many are plugged "
+                     "(default: one more than --sim, at least 3)")
+        ->check(CLI::PositiveNumber);
     command->add_option("--seconds", watch->seconds, "Stop after S seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     command->callback([&options, watch] { RunWatch(options, *watch); });
