@@ -1,4 +1,5 @@
 // The library version record and the debug-print switch.
+#include <cstddef>
 #include <cstring>
 
 #include "tqdev_lib_internal.h"
@@ -8,7 +9,27 @@ namespace {
 constexpr uint32_t kMajorVersion = 2;
 constexpr uint32_t kMinorVersion = 5;
 constexpr const char *kVersionString = "2.05";
-constexpr const char *kBuildStamp = __TIME__ ", " __DATE__;
+
+// The build stamp "hh:mm:ss, Mmm d yyyy". __DATE__ pads a one-digit day with a
+// second blank ("Dec  9 2026"); the stamp keeps single blanks between parts.
+struct BuildStamp {
+    char text[24];
+};
+
+constexpr BuildStamp MakeBuildStamp() {
+    constexpr char raw[] = __TIME__ ", " __DATE__;
+    BuildStamp stamp{};
+    size_t out = 0;
+    for (size_t i = 0; raw[i] != '\0'; ++i) {
+        if (raw[i] == ' ' && raw[i + 1] == ' ') {
+            continue;
+        }
+        stamp.text[out++] = raw[i];
+    }
+    return stamp;
+}
+
+constexpr BuildStamp kBuildStamp = MakeBuildStamp();
 
 // At most 39 characters, so the field stays terminated.
 void CopyText(char (&field)[40], const char *text) {
@@ -25,7 +46,7 @@ uint32_t LibraryVersion(TQDEV_LIBRARY_VERSION *version) {
     version->MajorVersion = kMajorVersion;
     version->MinorVersion = kMinorVersion;
     CopyText(version->VersionString, kVersionString);
-    CopyText(version->BuildDate, kBuildStamp);
+    CopyText(version->BuildDate, kBuildStamp.text);
     return TQDEV_RESULT_OK;
 }
 

@@ -10,9 +10,9 @@
 
 namespace {
 
-// "hh:mm:ss, Mmm dd yyyy", the day possibly blank-padded.
+// "hh:mm:ss, Mmm d yyyy" or "hh:mm:ss, Mmm dd yyyy": single blanks only.
 bool IsBuildStamp(const std::string &text) {
-    const std::string shape = "99:99:99, Aaa ?9 9999";
+    const std::string shape = text.size() == 20 ? "99:99:99, Aaa 9 9999" : "99:99:99, Aaa 99 9999";
     if (text.size() != shape.size()) {
         return false;
     }
@@ -21,7 +21,6 @@ bool IsBuildStamp(const std::string &text) {
         bool fits = shape[i] == '9'   ? std::isdigit(c) != 0
                     : shape[i] == 'A' ? std::isupper(c) != 0
                     : shape[i] == 'a' ? std::islower(c) != 0
-                    : shape[i] == '?' ? (std::isdigit(c) != 0 || c == ' ')
                                       : c == static_cast<unsigned char>(shape[i]);
         if (!fits) {
             return false;
