@@ -91,7 +91,11 @@ Step AveragedFrameArrived(CaptureContext *capture) {
             .store(percent, std::memory_order_relaxed);
     }
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
-    UnpackFrame(info, info.line_count, capture->destinations[0], capture->frameBuffer);
+    uint32_t unpacked =
+        UnpackFrame(info, info.line_count, capture->destinations[0], capture->frameBuffer);
+    if (unpacked != TQDEV_RESULT_OK) {
+        return End(unpacked);
+    }
     AccumulateFrame(info, capture->frameBuffer, capture->sumBuffer, capture->frames_done == 1);
     if (capture->frames_done < frameCount) {
         return Chain(SubmitFrame(capture, 0));
@@ -143,14 +147,16 @@ Step Advance(CaptureContext *capture, bool liveFocusSet) {
 }
 
 // A frame delivered packed where the caller asked for pixels is unpacked
-// within the buffer that received it.
-void UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status) {
+// within the buffer that received it. A frame that could not be unpacked
+// (no memory for a flipped frame's copy) ends the capture with that code
+// rather than reporting packed bytes as pixels.
+uint32_t UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status) {
     if (status.word[5] == 0 || capture->state != STATE_CAPTURING || !PackedInPlace(*capture)) {
-        return;
+        return TQDEV_RESULT_OK;
     }
     void *frame = FrameDestination(*capture, capture->frames_done);
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
-    UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame));
+    return UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame));
 }
 
 } // namespace
@@ -179,7 +185,10 @@ void TqdevCaptureImageCallback(const TQDEV_STATUS *status, void * /*data*/, void
     std::unique_lock guard(capture->lock);
     bool liveFocusSet =
         CaptureMode(*capture) == TQDEV_CAPTURE_LIVE_FOCUS && IsLiveFocus(capture->device) != 0;
-    UnpackInPlace(capture, *status);
+    uint32_t unpacked = UnpackInPlace(capture, *status);
+    if (result == TQDEV_RESULT_OK) {
+        result = unpacked;
+    }
     Step step = result == TQDEV_RESULT_OK ? Advance(capture, liveFocusSet) : End(result);
     if (step.pending) {
         return;
