@@ -27,6 +27,6 @@ cmake --build --preset mingw -j "$jobs" --target tqdev_lib64
 if [[ -f fuzz/CMakeLists.txt ]]; then
   echo "=== fuzz ==="
   cmake --preset fuzz >/dev/null
-  cmake --build --preset fuzz -j "$jobs"
+  cmake --build --preset fuzz -j "$jobs" --target unpack_image_fuzzer
   ./fuzz/run.sh build/fuzz 60
 fi
