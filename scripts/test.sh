@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: optimised, under AddressSanitizer +
 # UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer; builds
-# the Windows DLL and checks its exports; runs the unpacker's fuzz target for a
+# the Windows DLL and checks its exports; runs the integration suite on the
+# real DLL and camera driver under Wine; runs the unpacker's fuzz target for a
 # bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,9 @@ echo "=== mingw ==="
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs" --target tqdev_lib64
 ./scripts/check_dll_exports.sh build/mingw/library/tqdev_lib64.dll library/tqdev_lib64.def
+
+echo "=== windows (wine) ==="
+timeout 1500 ./scripts/test_windows.sh
 
 if [[ -f fuzz/CMakeLists.txt ]]; then
   echo "=== fuzz ==="

@@ -65,28 +65,26 @@ TEST_F(Captures, UnpackImageRefusesABrokenContainer) {
 
 TEST_F(Captures, AveragedFramesAreTheRoundedMean) {
     const uint32_t first = NextFrame();
-    TQDEV_CAPTURE_PARAMS params = Window(TQDEV_CAPTURE_AVERAGED, 0, 64, 8);
+    TQDEV_CAPTURE_PARAMS params = Window(TQDEV_CAPTURE_AVERAGED, 0);
     params.frame_count = 2;
     std::vector<uint16_t> image(Size(params) / 2);
     params.buffer = image.data();
     ASSERT_EQ(TqdevCaptureImage(device_, &params, nullptr), TQDEV_RESULT_OK);
-    std::vector<uint16_t> a(64 * 8), b(64 * 8);
     TQDEV_CAPTURE_SETTINGS settings{};
-    settings.setup_words[0] = params.setup_words[0];
     settings.setup_words[0] = (4u << 16) | 8u;
-    settings.setup_words[1] = (8u << 16) | 64u;
+    settings.setup_words[1] = (24u << 16) | 128u;
     settings.mode = TQDEV_CAPTURE_AVERAGED;
     tqsim::FrameGeometry frame{};
     ASSERT_EQ(tqsim::DeriveFrame(settings, {1024, 768, 0, false}, &frame), 0u);
     uint32_t wrong = 0;
-    for (uint32_t r = 0; r < 8; ++r) {
-        for (uint32_t c = 0; c < 64; ++c) {
+    for (uint32_t r = 0; r < 24; ++r) {
+        for (uint32_t c = 0; c < 128; ++c) {
             uint32_t sum = 0;
             for (uint32_t f = first; f < first + 2; ++f) {
                 // Every frame of an average carries the capture's ticket.
                 sum += tqsim::ImagePixel(frame, r, c, {f, 1, params.ticket, 0});
             }
-            wrong += image[r * 64 + c] != (sum + 1) / 2;
+            wrong += image[r * 128 + c] != (sum + 1) / 2;
         }
     }
     EXPECT_EQ(wrong, 0u);
@@ -122,7 +120,11 @@ TEST_F(Captures, LiveFocusRunsUntilCancelled) {
     ASSERT_EQ(TqdevCaptureImage(device_, &params, &progress.record), TQDEV_RESULT_OK);
     ASSERT_TRUE(progress.WaitCalls(3)) << "live focus delivered no frames";
     ASSERT_EQ(TqdevCancelLiveFocus(device_), TQDEV_RESULT_OK);
-    EXPECT_EQ(progress.WaitResult(), TQDEV_RESULT_LIVE_FOCUS_STOPPED);
+    // Every frame completes the record; the last completion carries the stop.
+    EXPECT_TRUE(Eventually([&] {
+        return reinterpret_cast<volatile uint32_t &>(progress.record.Result) ==
+               TQDEV_RESULT_LIVE_FOCUS_STOPPED;
+    }));
 }
 
 // A paced camera: while a frame is exposed the capture state says so, and
@@ -135,12 +137,14 @@ TEST_F(Captures, PacedCaptureReportsItsState) {
     params.buffer = image.data();
     Progress progress;
     ASSERT_EQ(TqdevCaptureImage(device_, &params, &progress.record), TQDEV_RESULT_OK);
-    int32_t state = -1;
+    // The driver's own capture state (request 1 on our handle): exposing.
+    int32_t reply[2] = {};
     ASSERT_TRUE(Eventually([&] {
-        return TqdevGetCaptureState(device_, static_cast<int32_t>(params.ticket), &state) ==
-                   TQDEV_RESULT_OK &&
-               state == 1; // the driver's word: exposing
-    })) << state;
+        TQDEV_STATUS status{};
+        return control_->Call(0xA300293C, nullptr, 0, reply, sizeof reply) == 0 &&
+               control_->Call(0xA3002970, nullptr, 0, &status, sizeof status) == 0 && reply[1] == 1;
+    })) << reply[1];
+    int32_t state = -1;
     ASSERT_EQ(progress.WaitResult(), TQDEV_RESULT_OK);
     EXPECT_EQ(params.setup_words[2], 300000u);
     ASSERT_EQ(TqdevGetCaptureState(device_, static_cast<int32_t>(params.ticket), &state),

@@ -36,7 +36,8 @@ struct EndingCase {
 
 const EndingCase kEndings[] = {
     {"CancelIo", [](uint32_t d) { return TqdevCancelIo(d); }, TQDEV_RESULT_CANCELLED},
-    {"CloseDevice", [](uint32_t d) { return TqdevCloseDevice(d); }, TQDEV_RESULT_CANCELLED},
+    // The capture engine finds the camera closed when the cancelled request returns.
+    {"CloseDevice", [](uint32_t d) { return TqdevCloseDevice(d); }, TQDEV_RESULT_DEVICE_NOT_OPEN},
     {"Terminate", [](uint32_t) { return TqdevTerminateLibrary(); }, TQDEV_RESULT_CANCELLED},
 };
 
@@ -70,10 +71,13 @@ TEST_F(Endings, SynchronousRequestEndedByCancelIoFromAnotherThread) {
     EXPECT_EQ(result, TQDEV_RESULT_CANCELLED);
 }
 
-TEST_F(Endings, ReleasedRequestsAreServed) {
+TEST_F(Endings, HeldRequestsAreServedOnceTheHoldEnds) {
     ASSERT_EQ(TqdevOpenDevice(device_), TQDEV_RESULT_OK);
     StartHeldCapture(device_, *control_);
     ASSERT_EQ(control_->Control(TQCAM_CONTROL_RELEASE), 0u);
+    // Released: the descriptor is served, the frame request after it is held again.
+    ASSERT_TRUE(Eventually([&] { return control_->Counters().served >= 1; }));
+    ASSERT_EQ(control_->Control(TQCAM_CONTROL_HOLD, 0), 0u);
     EXPECT_EQ(progress_.WaitResult(), TQDEV_RESULT_OK);
     EXPECT_TRUE(MatchesModel(params_, 128, 24, params_.status6, image_.data()));
 }
