@@ -90,21 +90,19 @@ extern "C" void TqsimDefaultCamera(TQSIM_CAMERA_CONFIG *config) {
     std::memset(config, 0, sizeof *config);
     char serial[16];
     std::snprintf(serial, sizeof serial, "SIM%05u", serials.fetch_add(1) % 100000);
-    TqsimSetRegistryNumber(config, "DeviceType", 1);
-    TqsimSetRegistryNumber(config, "DeviceSubtype", 2);
-    TqsimSetRegistryText(config, "DeviceName", "tqsim camera");
-    TqsimSetRegistryText(config, "SerialNumber", serial);
-    TqsimSetRegistryNumber(config, "MajorVersion", 1);
-    TqsimSetRegistryNumber(config, "MinorVersion", 3);
-    TqsimSetRegistryText(config, "VersionString", "1.03");
-    TqsimSetRegistryText(config, "BuildDate", "2026-11-30");
-    TqsimSetRegistryNumber(config, "DriverMajorVersion", 2);
-    TqsimSetRegistryNumber(config, "DriverMinorVersion", 5);
-    TqsimSetRegistryText(config, "DriverVersionString", "2.05");
-    TqsimSetRegistryText(config, "DriverBuildDate", "2026-12-01");
-    config->sensor_width = 1024;
-    config->sensor_height = 768;
-    config->capability_flags = TQDEV_CAMERA_CAP_XFORM_MATRIX | TQDEV_CAMERA_CAP_AVERAGE_DARK |
-                               TQDEV_CAMERA_CAP_DRIVER_PAIR;
-    config->seed = 1;
+    for (int i = 0; i < TQSIM_REGISTRY_VALUE_COUNT; ++i) {
+        TQCORE_REGISTRY_DEFAULT value{};
+        TqcoreRegistryDefault(i, serial, &value);
+        if (value.is_text != 0) {
+            TqsimSetRegistryText(config, value.name, value.text);
+        } else {
+            TqsimSetRegistryNumber(config, value.name, value.number);
+        }
+    }
+    TQCORE_SENSOR sensor{};
+    TqcoreDefaultSensor(&sensor);
+    config->sensor_width = sensor.width;
+    config->sensor_height = sensor.height;
+    config->capability_flags = sensor.capability_flags;
+    config->seed = sensor.seed;
 }

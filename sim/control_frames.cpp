@@ -37,7 +37,7 @@ extern "C" int TqsimFrameCount(uint32_t id, uint32_t *count) {
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        *count = camera.framesDelivered;
+        *count = camera.core.frames_delivered;
         return 0;
     });
 }
@@ -47,8 +47,8 @@ extern "C" int TqsimCaptureState(uint32_t id, int32_t *ticket, int32_t *state) {
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        *ticket = camera.stateTicket;
-        *state = camera.stateWord;
+        *ticket = camera.core.state_ticket;
+        *state = camera.core.state_word;
         return 0;
     });
 }
@@ -56,7 +56,9 @@ extern "C" int TqsimCaptureState(uint32_t id, int32_t *ticket, int32_t *state) {
 extern "C" int TqsimSetTiming(uint32_t id, uint32_t frame_period_us, uint32_t exposure_us) {
     return ChangeCamera(id, [&](Camera &camera) {
         camera.config.frame_period_us = frame_period_us;
+        camera.core.sensor.frame_period_us = frame_period_us;
         camera.config.exposure_us = exposure_us;
+        camera.core.sensor.exposure_us = exposure_us;
         return 0;
     });
 }
@@ -64,6 +66,7 @@ extern "C" int TqsimSetTiming(uint32_t id, uint32_t frame_period_us, uint32_t ex
 extern "C" int TqsimSetDelivery(uint32_t id, uint32_t deliver_unpacked) {
     return WithCamera(id, [&](Camera &camera) {
         camera.config.deliver_unpacked = deliver_unpacked != 0 ? 1 : 0;
+        camera.core.sensor.deliver_unpacked = camera.config.deliver_unpacked;
         return 0;
     });
 }

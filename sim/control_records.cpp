@@ -8,68 +8,69 @@ using namespace tqsim;
 
 namespace {
 
-template <typename T> int GetRecord(std::uint32_t id, T *out, T CameraRecords::*member) {
+template <typename T> int GetRecord(std::uint32_t id, T *out, T TQCORE_RECORDS::*member) {
     if (out == nullptr) {
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        *out = camera.records.*member;
+        *out = camera.core.records.*member;
         return 0;
     });
 }
 
-template <typename T> int SetRecord(std::uint32_t id, const T *in, T CameraRecords::*member) {
+template <typename T> int SetRecord(std::uint32_t id, const T *in, T TQCORE_RECORDS::*member) {
     if (in == nullptr) {
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        camera.records.*member = *in;
+        camera.core.records.*member = *in;
         return 0;
     });
 }
 
 // Copies at most capacity entries of a list and stores its full count.
 template <typename T>
-int GetList(const std::vector<T> &list, T *out, std::uint32_t capacity, std::uint32_t *count) {
-    const std::size_t copied = std::min<std::size_t>(capacity, list.size());
+int GetList(const T *list, std::uint32_t size, T *out, std::uint32_t capacity,
+            std::uint32_t *count) {
+    const std::size_t copied = std::min<std::size_t>(capacity, size);
     if (copied != 0) {
-        std::memcpy(out, list.data(), copied * sizeof(T));
+        std::memcpy(out, list, copied * sizeof(T));
     }
-    *count = static_cast<std::uint32_t>(list.size());
+    *count = size;
     return 0;
 }
 
 } // namespace
 
 extern "C" int TqsimGetCameraInfo(uint32_t id, TQDEV_CAMERA_INFO *info) {
-    return GetRecord(id, info, &CameraRecords::info);
+    return GetRecord(id, info, &TQCORE_RECORDS::info);
 }
 extern "C" int TqsimSetCameraInfo(uint32_t id, const TQDEV_CAMERA_INFO *info) {
-    return SetRecord(id, info, &CameraRecords::info);
+    return SetRecord(id, info, &TQCORE_RECORDS::info);
 }
 extern "C" int TqsimGetExtendedInfo(uint32_t id, TQDEV_EXTENDED_CAMERA_INFO *info) {
-    return GetRecord(id, info, &CameraRecords::extended);
+    return GetRecord(id, info, &TQCORE_RECORDS::extended);
 }
 extern "C" int TqsimSetExtendedInfo(uint32_t id, const TQDEV_EXTENDED_CAMERA_INFO *info) {
-    return SetRecord(id, info, &CameraRecords::extended);
+    return SetRecord(id, info, &TQCORE_RECORDS::extended);
 }
 extern "C" int TqsimGetDeviceState(uint32_t id, TQDEV_DEVICE_STATE *state) {
-    return GetRecord(id, state, &CameraRecords::state);
+    return GetRecord(id, state, &TQCORE_RECORDS::state);
 }
 extern "C" int TqsimSetDeviceState(uint32_t id, const TQDEV_DEVICE_STATE *state) {
-    return SetRecord(id, state, &CameraRecords::state);
+    return SetRecord(id, state, &TQCORE_RECORDS::state);
 }
 extern "C" int TqsimGetBayerPattern(uint32_t id, uint8_t *pattern) {
-    return GetRecord(id, pattern, &CameraRecords::bayer);
+    return GetRecord(id, pattern, &TQCORE_RECORDS::bayer);
 }
 extern "C" int TqsimSetBayerPattern(uint32_t id, uint8_t pattern) {
-    return SetRecord(id, &pattern, &CameraRecords::bayer);
+    return SetRecord(id, &pattern, &TQCORE_RECORDS::bayer);
 }
 extern "C" int TqsimGetDarkLevel(uint32_t id, uint16_t *level) {
-    return GetRecord(id, level, &CameraRecords::dark);
+    return GetRecord(id, level, &TQCORE_RECORDS::dark);
 }
 extern "C" int TqsimSetDarkLevel(uint32_t id, uint16_t level) {
-    return SetRecord(id, &level, &CameraRecords::dark);
+    return SetRecord(id, &level, &TQCORE_RECORDS::dark);
 }
 
 extern "C" int TqsimReadRegister(uint32_t id, uint32_t address, uint32_t *value) {
@@ -77,16 +78,14 @@ extern "C" int TqsimReadRegister(uint32_t id, uint32_t address, uint32_t *value)
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        const auto it = camera.records.registers.find(address);
-        *value = it == camera.records.registers.end() ? 0 : it->second;
+        *value = TqcoreRegisterValue(&camera.core.records, address);
         return 0;
     });
 }
 
 extern "C" int TqsimWriteRegister(uint32_t id, uint32_t address, uint32_t value) {
     return WithCamera(id, [&](Camera &camera) {
-        camera.records.registers[address] = value;
-        return 0;
+        return TqcoreStoreRegister(&camera.core.records, address, value);
     });
 }
 
@@ -95,7 +94,8 @@ extern "C" int TqsimGetFlaws(uint32_t id, TQDEV_FLAW *entries, uint32_t capacity
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        return GetList(camera.records.flaws, entries, capacity, count);
+        const TQCORE_RECORDS &records = camera.core.records;
+        return GetList(records.flaws, records.flaw_count, entries, capacity, count);
     });
 }
 
@@ -104,7 +104,10 @@ extern "C" int TqsimSetFlaws(uint32_t id, const TQDEV_FLAW *entries, uint32_t co
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        camera.records.flaws.assign(entries, entries + count);
+        if (count != 0) {
+            std::memcpy(camera.core.records.flaws, entries, count * sizeof(TQDEV_FLAW));
+        }
+        camera.core.records.flaw_count = count;
         return 0;
     });
 }
@@ -114,7 +117,7 @@ extern "C" int TqsimGetMatrix(uint32_t id, float matrix[9]) {
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        std::memcpy(matrix, camera.records.matrix, sizeof camera.records.matrix);
+        std::memcpy(matrix, camera.core.records.matrix, sizeof camera.core.records.matrix);
         return 0;
     });
 }
@@ -124,7 +127,7 @@ extern "C" int TqsimSetMatrix(uint32_t id, const float matrix[9]) {
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        std::memcpy(camera.records.matrix, matrix, sizeof camera.records.matrix);
+        std::memcpy(camera.core.records.matrix, matrix, sizeof camera.core.records.matrix);
         return 0;
     });
 }
@@ -134,7 +137,8 @@ extern "C" int TqsimGetTapGains(uint32_t id, float *gains, uint32_t capacity, ui
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        return GetList(camera.records.tapGains, gains, capacity, count);
+        const TQCORE_RECORDS &records = camera.core.records;
+        return GetList(records.tap_gains, records.tap_gain_count, gains, capacity, count);
     });
 }
 
@@ -143,7 +147,10 @@ extern "C" int TqsimSetTapGains(uint32_t id, const float *gains, uint32_t count)
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        camera.records.tapGains.assign(gains, gains + count);
+        if (count != 0) {
+            std::memcpy(camera.core.records.tap_gains, gains, count * sizeof(float));
+        }
+        camera.core.records.tap_gain_count = count;
         return 0;
     });
 }
@@ -153,7 +160,8 @@ extern "C" int TqsimGetDriverPair(uint32_t id, uint32_t values[2]) {
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        std::memcpy(values, camera.records.driverPair, sizeof camera.records.driverPair);
+        std::memcpy(values, camera.core.records.driver_pair,
+                    sizeof camera.core.records.driver_pair);
         return 0;
     });
 }
@@ -163,7 +171,8 @@ extern "C" int TqsimSetDriverPair(uint32_t id, const uint32_t values[2]) {
         return -1;
     }
     return WithCamera(id, [&](Camera &camera) {
-        std::memcpy(camera.records.driverPair, values, sizeof camera.records.driverPair);
+        std::memcpy(camera.core.records.driver_pair, values,
+                    sizeof camera.core.records.driver_pair);
         return 0;
     });
 }

@@ -42,7 +42,7 @@ DWORD Refusal(Camera &camera, DWORD code) {
         return error;
     }
     const bool known =
-        code == kStatusCode || code == kCancelCode || RequestNumber(code) != kNoRequest;
+        code == kStatusCode || code == kCancelCode || TqcoreRequestNumber(code) != kNoRequest;
     return known ? 0 : kErrorInvalidFunction;
 }
 
@@ -199,7 +199,7 @@ DWORD DeviceControl(void *device, const IoRequest &request) {
         camera.changed.notify_all();
         return refusal;
     }
-    const std::uint32_t number = RequestNumber(request.code);
+    const std::uint32_t number = TqcoreRequestNumber(request.code);
     if (request.code == kCancelCode) {
         TakeCancel(camera, file, request);
     } else if (request.code == kStatusCode) {
@@ -244,19 +244,4 @@ const DriverDispatch kDispatch = {Create, DeviceControl, Close, Remove, Release}
 const DriverDispatch &CameraDispatch() {
     return kDispatch;
 }
-
-std::uint32_t RequestNumber(DWORD code) {
-    static constexpr DWORD kCodes[25] = {
-        0xA3002911, 0xA300293C, 0xA3002914, 0xA3002938, 0xA30028C0, 0xA300291C, 0xA3002924,
-        0xA3002920, 0xA3002918, 0xA3002934, 0xA3002940, 0xA3002944, 0xA3002948, 0xA300294C,
-        0xA3002950, 0xA3002954, 0xA3002958, 0xA300295C, 0xA3002960, 0xA3002964, 0xA3002968,
-        0xA300296C, 0xA3002928, 0xA300292C, 0xA3002930};
-    for (std::uint32_t number = 0; number < 25; ++number) {
-        if (kCodes[number] == code) {
-            return number;
-        }
-    }
-    return kNoRequest;
-}
-
 } // namespace tqsim

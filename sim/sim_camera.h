@@ -14,17 +14,18 @@
 #include <vector>
 
 #include "camera/frame_model.h"
+#include "core/camera_core.h"
 #include "device_manager.h"
 #include "tqdev.h"
 #include "tqsim.h"
 
 namespace tqsim {
 
-constexpr DWORD kSettingsCode = 0xA3002920;
-constexpr DWORD kStatusCode = 0xA3002970;
-constexpr DWORD kCancelCode = 0xA3002974;
+constexpr DWORD kSettingsCode = TQCORE_SETTINGS_CODE;
+constexpr DWORD kStatusCode = TQCORE_STATUS_CODE;
+constexpr DWORD kCancelCode = TQCORE_CANCEL_CODE;
 constexpr DWORD kErrorInvalidFunction = 1;
-constexpr std::uint32_t kNoRequest = 0xFFFFFFFF;
+constexpr std::uint32_t kNoRequest = TQCORE_NO_REQUEST;
 
 // Service lanes: capture-state requests must not wait behind a frame.
 constexpr int kMainLane = 0;
@@ -71,10 +72,9 @@ struct Camera;
 struct File {
     Camera *camera = nullptr;
     std::uint32_t number = 0;
-    Job *open = nullptr;           // settings taken, data transfer not yet
-    std::deque<Job *> unpaired;    // data taken, status transfer not yet
-    bool registerSelected = false; // request 22 chose an address
-    std::uint32_t registerAddress = 0;
+    Job *open = nullptr;        // settings taken, data transfer not yet
+    std::deque<Job *> unpaired; // data taken, status transfer not yet
+    TQCORE_HANDLE handle{};     // the register request 22 chose
 };
 
 struct ScriptedResult {
@@ -92,20 +92,6 @@ struct RefusedCall {
     DWORD error;
 };
 
-// What the camera's requests read and write.
-struct CameraRecords {
-    TQDEV_CAMERA_INFO info{};
-    TQDEV_EXTENDED_CAMERA_INFO extended{};
-    TQDEV_DEVICE_STATE state{};
-    std::map<std::uint32_t, std::uint32_t> registers;
-    std::vector<TQDEV_FLAW> flaws;
-    float matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    std::uint8_t bayer = 0;
-    std::uint16_t dark = 64;
-    std::vector<float> tapGains;
-    std::uint32_t driverPair[2] = {};
-};
-
 struct Scripts {
     std::vector<ScriptedResult> results;
     std::vector<ScriptedWords> words;
@@ -121,15 +107,9 @@ struct Camera {
     std::mutex lock;
     std::condition_variable changed; // any job, hold or stop changed
     TQSIM_CAMERA_CONFIG config{};
-    CameraRecords records;
+    TQCORE_CAMERA core{}; // records and capture state, served by the shared core
     Scripts scripts;
     std::vector<TQSIM_CALL_RECORD> log;
-    // Capture state
-    std::uint32_t framesDelivered = 0;
-    std::int32_t stateTicket = -1;
-    std::int32_t stateWord = TQSIM_STATE_SET_UP;
-    bool haveExposure = false;
-    std::uint32_t lastExposureUs = 0;
     // Service
     std::vector<std::unique_ptr<File>> files;
     std::vector<std::unique_ptr<Job>> jobs;
@@ -152,20 +132,14 @@ void FinishJob(Camera &camera, Job &job);
 std::size_t JobsOfFile(const Camera &camera, const File *file);
 std::size_t RequestsOfFile(const Camera &camera, const File *file);
 
-// Serving one request's work; the camera lock is held and may be released
-// while waiting (requests.cpp, capture.cpp).
+// Serving one request's work through the shared core; the camera lock is
+// held and may be released while waiting (requests.cpp, capture.cpp).
 void ServeRequest(Camera &camera, Job &job, std::unique_lock<std::mutex> &held);
-void ServeRecordRequest(Camera &camera, Job &job);
-void ServeCaptureRequest(Camera &camera, Job &job, std::unique_lock<std::mutex> &held);
-void ServeCaptureState(Camera &camera, Job &job);
-void ServeIntegrationTime(Camera &camera, Job &job);
-
-// Copies a record into the job's output buffer when it has room for it;
-// returns the status result (0 or TQDEV_RESULT_INVALID_BUFFER).
-std::uint32_t ReplyRecord(Job &job, const void *record, std::size_t size);
-
-// Request numbers of the control codes; kNoRequest for an unknown code.
-std::uint32_t RequestNumber(DWORD code);
+// Frames, clearing and homing: the core's rules, timed by the host.
+void ServeFrame(Camera &camera, Job &job, TQCORE_REQUEST &request,
+                std::unique_lock<std::mutex> &held);
+void ServePreparation(Camera &camera, Job &job, TQCORE_REQUEST &request,
+                      std::unique_lock<std::mutex> &held);
 
 // The frame model's view of a camera.
 SensorModel SensorOf(const TQSIM_CAMERA_CONFIG &config);

@@ -137,24 +137,16 @@ uint32_t WriteRegister(TQCORE_RECORDS &records, TQCORE_REQUEST &r) {
     if (result != TQDEV_RESULT_OK) {
         return result;
     }
-    int at = FindRegister(records, r.handle->register_address);
-    if (at < 0) {
-        if (records.register_count == TQCORE_REGISTER_MAX) {
-            return TQDEV_RESULT_INVALID_PARAMETER; // the register file is full
-        }
-        at = static_cast<int>(records.register_count++);
-        records.register_address[at] = r.handle->register_address;
-    }
-    records.register_value[at] = value;
-    return TQDEV_RESULT_OK;
+    return TqcoreStoreRegister(&records, r.handle->register_address, value) == 0
+               ? TQDEV_RESULT_OK
+               : TQDEV_RESULT_INVALID_PARAMETER; // the register file is full
 }
 
 uint32_t ReadRegister(TQCORE_RECORDS &records, TQCORE_REQUEST &r) {
     if (r.handle == nullptr || r.handle->register_selected == 0) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
-    const int at = FindRegister(records, r.handle->register_address);
-    const uint32_t value = at < 0 ? 0 : records.register_value[at];
+    const uint32_t value = TqcoreRegisterValue(&records, r.handle->register_address);
     return Reply(r, &value, sizeof value);
 }
 
@@ -293,6 +285,24 @@ int TqcoreIsOutputCode(uint32_t code) {
     return 0;
 }
 
+uint32_t TqcoreRegisterValue(const TQCORE_RECORDS *records, uint32_t address) {
+    const int at = FindRegister(*records, address);
+    return at < 0 ? 0 : records->register_value[at];
+}
+
+int TqcoreStoreRegister(TQCORE_RECORDS *records, uint32_t address, uint32_t value) {
+    int at = FindRegister(*records, address);
+    if (at < 0) {
+        if (records->register_count == TQCORE_REGISTER_MAX) {
+            return -1;
+        }
+        at = static_cast<int>(records->register_count++);
+        records->register_address[at] = address;
+    }
+    records->register_value[at] = value;
+    return 0;
+}
+
 void TqcoreRegistryDefault(int index, const char *serial, TQCORE_REGISTRY_DEFAULT *value) {
     static const TQCORE_REGISTRY_DEFAULT kDefaults[TQSIM_REGISTRY_VALUE_COUNT] = {
         {"DeviceType", 0, 1, nullptr},         {"DeviceSubtype", 0, 2, nullptr},
@@ -385,17 +395,28 @@ void TqcoreReadingOut(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request) {
 }
 
 void TqcoreFinishFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request) {
+    const uint32_t bytes =
+        TqcoreFillFrame(&camera->sensor, request, camera->frames_delivered, camera->records.dark);
+    TqcoreFrameDelivered(camera, request, bytes);
+}
+
+uint32_t TqcoreFillFrame(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
+                         uint32_t number, uint16_t dark) {
+    tqsim::FrameGeometry frame{};
+    tqsim::DeriveFrame(request->settings, ModelOf(*sensor), &frame);
+    const tqsim::FrameStamp stamp = {number, sensor->seed, request->settings.ticket, dark};
+    return static_cast<uint32_t>(
+        tqsim::WriteFrame(frame, stamp, static_cast<uint8_t *>(request->out), request->out_size));
+}
+
+void TqcoreFrameDelivered(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32_t bytes) {
     tqsim::FrameGeometry frame{};
     tqsim::DeriveFrame(request->settings, ModelOf(camera->sensor), &frame);
     const uint32_t ticket = request->settings.ticket;
-    const tqsim::FrameStamp stamp = {camera->frames_delivered, camera->sensor.seed, ticket,
-                                     camera->records.dark};
-    const size_t bytes =
-        tqsim::WriteFrame(frame, stamp, static_cast<uint8_t *>(request->out), request->out_size);
-    camera->frames_delivered++;
+    const uint32_t number = camera->frames_delivered++;
     SetState(*camera, ticket, TQSIM_STATE_DELIVERED);
-    request->data_bytes = static_cast<uint32_t>(bytes);
-    SetWords(*camera, *request, ticket, stamp.number);
+    request->data_bytes = bytes;
+    SetWords(*camera, *request, ticket, number);
     request->record.word[5] = frame.packedInPlace ? 1 : 0;
 }
 

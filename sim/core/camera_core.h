@@ -22,7 +22,7 @@ extern "C" {
 #define TQCORE_STATUS_CODE 0xA3002970u
 #define TQCORE_CANCEL_CODE 0xA3002974u
 #define TQCORE_NO_REQUEST 0xFFFFFFFFu
-#define TQCORE_REGISTER_MAX 256
+#define TQCORE_REGISTER_MAX 1024
 
 /* What kind of work a request number is. */
 #define TQCORE_KIND_RECORD 0  /* answered at once from the records */
@@ -111,16 +111,27 @@ void TqcoreRegistryDefault(int index, const char *serial, TQCORE_REGISTRY_DEFAUL
 void TqcoreDefaultSensor(TQCORE_SENSOR *sensor);
 void TqcoreInitCamera(TQCORE_CAMERA *camera, const TQCORE_SENSOR *sensor);
 
+/* The register file: a register never written reads 0; storing fails (-1)
+ * when the file is full. */
+uint32_t TqcoreRegisterValue(const TQCORE_RECORDS *records, uint32_t address);
+int TqcoreStoreRegister(TQCORE_RECORDS *records, uint32_t address, uint32_t value);
+
 /* Serves a record or capture-state request at once. */
 void TqcoreServeRecord(TQCORE_CAMERA *camera, TQCORE_REQUEST *request);
 
 /* Frame request (0): the host calls Start; when it gives OK, waits
  * exposure_us, calls ReadingOut, waits until period_us has passed since the
- * start, then calls Finish. An aborted frame calls Abort instead. */
+ * start, then calls Finish (or, to write the frame without its lock, reads
+ * the frame's number and dark level, calls Fill unlocked and Delivered under
+ * the lock again). An aborted frame calls Abort instead. */
 uint32_t TqcoreStartFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32_t *exposure_us,
                           uint32_t *period_us);
 void TqcoreReadingOut(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request);
 void TqcoreFinishFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request);
+/* Writes frame `number` into the request's buffer; returns the bytes written. */
+uint32_t TqcoreFillFrame(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
+                         uint32_t number, uint16_t dark);
+void TqcoreFrameDelivered(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32_t bytes);
 void TqcoreAbortFrame(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request);
 /* Clearing and homing (10, 21): the host waits period_us, then calls Finish. */
 uint32_t TqcorePreparePeriod(const TQCORE_CAMERA *camera);
