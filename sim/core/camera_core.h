@@ -22,7 +22,7 @@ extern "C" {
 #define TQCORE_STATUS_CODE 0xA3002970u
 #define TQCORE_CANCEL_CODE 0xA3002974u
 #define TQCORE_NO_REQUEST 0xFFFFFFFFu
-#define TQCORE_REGISTER_MAX 1024
+#define TQCORE_REGISTER_MAX TQSIM_REGISTER_CAPACITY
 
 /* What kind of work a request number is. */
 #define TQCORE_KIND_RECORD 0  /* answered at once from the records */

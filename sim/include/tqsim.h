@@ -196,9 +196,12 @@ TQSIM_API int TqsimSetExtendedInfo(uint32_t camera, const TQDEV_EXTENDED_CAMERA_
 TQSIM_API int TqsimGetDeviceState(uint32_t camera, TQDEV_DEVICE_STATE *state);
 TQSIM_API int TqsimSetDeviceState(uint32_t camera, const TQDEV_DEVICE_STATE *state);
 
-/* Requests 22, 23, 24: the register file, any 32-bit address. Request 22
- * selects the address for the handle it arrives on; 23 and 24 without a
- * selected address give status 3. */
+/* Requests 22, 23, 24: the register file, any 32-bit address, at most
+ * TQSIM_REGISTER_CAPACITY addresses written. Request 22 selects the address
+ * for the handle it arrives on; 23 and 24 without a selected address give
+ * status 3, and so does 23 with a new address when the file is full
+ * (TqsimWriteRegister then returns -1). */
+#define TQSIM_REGISTER_CAPACITY 1024
 TQSIM_API int TqsimReadRegister(uint32_t camera, uint32_t address, uint32_t *value);
 TQSIM_API int TqsimWriteRegister(uint32_t camera, uint32_t address, uint32_t value);
 

@@ -35,6 +35,24 @@ TEST_F(Records, RegisterAccessNeedsASelectedAddress) {
     EXPECT_EQ(value, 5u);
 }
 
+// A full register file refuses a new address; one already stored can still
+// be written.
+TEST_F(Records, RegisterFileCapacity) {
+    for (std::uint32_t address = 0; address < TQSIM_REGISTER_CAPACITY; ++address) {
+        ASSERT_EQ(TqsimWriteRegister(camera_, address, address + 1), 0);
+    }
+    EXPECT_EQ(TqsimWriteRegister(camera_, 5000, 1), -1);
+    std::uint32_t address = 5000, value = 9;
+    ASSERT_EQ(Run(22, &address, 4).word[0], 0u);
+    EXPECT_EQ(Run(23, &value, 4).word[0], TQDEV_RESULT_INVALID_PARAMETER);
+    address = 7;
+    ASSERT_EQ(Run(22, &address, 4).word[0], 0u);
+    EXPECT_EQ(Run(23, &value, 4).word[0], 0u);
+    std::uint32_t stored = 0;
+    ASSERT_EQ(TqsimReadRegister(camera_, 7, &stored), 0);
+    EXPECT_EQ(stored, 9u);
+}
+
 TEST_F(Records, DefectListWritesOfUpTo128Entries) {
     std::vector<TQDEV_FLAW> flaws(129);
     for (std::uint32_t i = 0; i < flaws.size(); ++i) {
