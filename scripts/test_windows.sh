@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 need=()
 command -v wine >/dev/null || need+=(wine wine64)
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix mingw-w64-tools)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 [[ -d /usr/src/googletest ]] || need+=(googletest)
 if ((${#need[@]})); then
   echo "=== installing ${need[*]} ==="
