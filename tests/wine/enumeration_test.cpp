@@ -1,5 +1,6 @@
 // Enumeration through the real device installation services and registry,
 // hot-plug while the library runs, and init/terminate cycles.
+#include "notification_recorder.h"
 #include "wine_support.h"
 
 namespace wine {
@@ -74,35 +75,10 @@ TEST(EnumerationCycles, InitTerminateCyclesLeaveNothingBehind) {
     EXPECT_TRUE(Eventually([&] { return HandleCount() <= handles; })) << HandleCount();
 }
 
-struct Recorder {
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::vector<std::pair<uint32_t, uint32_t>> events;
-
-    static void TQDEV_CALL Callback(uint32_t event, uint32_t device, uint64_t user) {
-        auto *self = reinterpret_cast<Recorder *>(static_cast<uintptr_t>(user));
-        std::lock_guard lock(self->mutex);
-        self->events.emplace_back(event, device);
-        self->arrived.notify_all();
-    }
-    bool WaitFor(uint32_t event, uint32_t device) {
-        std::unique_lock lock(mutex);
-        return arrived.wait_for(lock, kPatience, [&] {
-            for (const auto &e : events) {
-                if (e.first == event && e.second == device) {
-                    return true;
-                }
-            }
-            return false;
-        });
-    }
-};
-
 TEST_F(Enumeration, HotPlugAddAndRemoveWhileTheLibraryRuns) {
-    Recorder recorder;
-    ASSERT_EQ(
-        TqdevRegisterNotification(&Recorder::Callback, reinterpret_cast<uintptr_t>(&recorder)),
-        TQDEV_RESULT_OK);
+    NotificationRecorder &recorder = NotificationRecorder::Instance();
+    recorder.Clear();
+    ASSERT_EQ(TqdevRegisterNotification(&NotificationRecorder::Callback, 42), TQDEV_RESULT_OK);
     TQDEV_DEVICE_ARRAY array{};
     ASSERT_EQ(TqdevCreateDeviceArray(&array), TQDEV_RESULT_OK);
     const uint32_t next = array.DeviceCount;
@@ -111,13 +87,17 @@ TEST_F(Enumeration, HotPlugAddAndRemoveWhileTheLibraryRuns) {
     std::string instance;
     ASSERT_EQ(RunInstallTool("install 1", &instance), 0u);
     instance = instance.substr(0, instance.find_first_of("\r\n"));
-    ASSERT_TRUE(recorder.WaitFor(TQDEV_EVENT_DEVICE_ADDED, next)) << "no add event";
+    const NotificationRecorder::Event added{TQDEV_EVENT_DEVICE_ADDED, next, 42};
+    const auto arrived = recorder.WaitForEvent(added);
+    ASSERT_NE(std::find(arrived.begin(), arrived.end(), added), arrived.end()) << "no add event";
     EXPECT_EQ(TqdevOpenDevice(next), TQDEV_RESULT_OK);
     TQDEV_CAMERA_INFO info{};
     EXPECT_EQ(TqdevCameraInfo(next, &info), TQDEV_RESULT_OK);
 
     ASSERT_EQ(RunInstallTool("remove " + instance), 0u);
-    ASSERT_TRUE(recorder.WaitFor(TQDEV_EVENT_DEVICE_REMOVED, next)) << "no remove event";
+    const NotificationRecorder::Event removed{TQDEV_EVENT_DEVICE_REMOVED, next, 42};
+    const auto after = recorder.WaitForEvent(removed);
+    ASSERT_NE(std::find(after.begin(), after.end(), removed), after.end()) << "no remove event";
     EXPECT_EQ(TqdevCameraInfo(next, &info), TQDEV_RESULT_DEVICE_NOT_FOUND);
     EXPECT_EQ(TqdevCameraInfo(next + 1, &info), TQDEV_RESULT_INVALID_DEVICE);
     TqdevRegisterNotification(nullptr, 0);
