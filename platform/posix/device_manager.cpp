@@ -89,7 +89,7 @@ bool TakeReleaseDue(Device &device) {
     return true;
 }
 
-void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
+void TqsimDeviceCompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
     if (overlapped == nullptr) {
         return;
     }
@@ -102,8 +102,9 @@ void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
     }
 }
 
-bool PlugDevice(const GUID &interfaceClass, const std::string &path,
-                std::vector<RegistryValue> values, const DriverDispatch *dispatch, void *device) {
+bool TqsimDevicePlug(const GUID &interfaceClass, const std::string &path,
+                     std::vector<RegistryValue> values, const DriverDispatch *dispatch,
+                     void *device) {
     if (dispatch == nullptr || path.empty()) {
         return false;
     }
@@ -125,7 +126,7 @@ bool PlugDevice(const GUID &interfaceClass, const std::string &path,
     return true;
 }
 
-bool UnplugDevice(const std::string &path) {
+bool TqsimDeviceUnplug(const std::string &path) {
     std::shared_ptr<Device> device = TakePlugged(path);
     if (!device) {
         return false;
@@ -134,7 +135,7 @@ bool UnplugDevice(const std::string &path) {
     return true;
 }
 
-void UnplugAllDevices() {
+void TqsimDeviceUnplugAll() {
     std::vector<std::shared_ptr<Device>> all;
     {
         Devices &devices = State();
