@@ -10,9 +10,6 @@
 #include "tqdev.h"
 #include "tqdev_lib_nt.h"
 
-// The path that every diagnostic of this module prints.
-#define TQDEV_MODULE_PATH "..\\tqdev_lib_nt.cpp"
-
 #include "diagnostics.h"
 
 // One attached camera. The public record comes first so that a device array
