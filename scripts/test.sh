@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: optimised, under AddressSanitizer +
-# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer; builds
+# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer; checks
+# the installed package with applications built against it; builds
 # the Windows DLL and checks its exports; runs the unpacker's fuzz target for a
 # bounded time.
 set -euo pipefail
@@ -18,6 +19,9 @@ for preset in default asan tsan; do
     ctest --preset "$preset" -j "$jobs"
   fi
 done
+
+echo "=== package ==="
+./scripts/check_package.sh
 
 echo "=== mingw ==="
 cmake --preset mingw >/dev/null
