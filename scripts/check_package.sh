@@ -60,6 +60,8 @@ g++ -std=c++17 -Wall -Wextra -Wpedantic -Werror tests/package/consumer.cpp -o "$
 printf '#include <tqdev.h>\nint main(void) { TQDEV_LIBRARY_VERSION v; return (int)TqdevLibraryVersion(&v); }\n' |
   gcc -std=c11 -Wpedantic -Werror -x c - -o "$work/version_only" $flags "$rpath"
 "$work/version_only" || fail "library-only application does not start"
-python3 -c "import ctypes, sys; ctypes.CDLL(sys.argv[1])" "$libdir/libtqdev_lib64.so" ||
-  fail "ctypes cannot load the library"
+if command -v python3 >/dev/null; then
+  python3 -c "import ctypes, sys; ctypes.CDLL(sys.argv[1])" "$libdir/libtqdev_lib64.so" ||
+    fail "ctypes cannot load the library"
+fi
 echo "package: OK"
