@@ -25,15 +25,6 @@ void WriteBytes(const std::string &path, const void *data, size_t size) {
 
 } // namespace
 
-std::string NumberedName(const std::string &path, int number) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    const size_t cut = hasExtension ? dot : path.size();
-    return path.substr(0, cut) + "-" + std::to_string(number) + path.substr(cut);
-}
-
 std::vector<uint16_t> UnpackContainer(const void *container) {
     uint32_t imageSize = 0;
     CheckResult("TqdevUnpackImage", TqdevUnpackImage(container, nullptr, &imageSize, 0));

@@ -7,9 +7,6 @@
 #include <string>
 #include <vector>
 
-// "out.tiff" -> "out-2.tiff": the names of a sequence's frames (number 1..3).
-std::string NumberedName(const std::string &path, int number);
-
 // Writes a packed container of size bytes: as an image (unpacked with the
 // library) when the name asks for one, else byte for byte.
 void WriteContainer(const std::string &path, const void *container, uint32_t size,
