@@ -20,6 +20,7 @@
 #include "commands.h"
 #include "image_files.h"
 #include "interrupt.h"
+#include "numbers.h"
 #include "progress_bar.h"
 #include "result_names.h"
 #include "tool_session.h"
@@ -436,7 +437,7 @@ void AddCaptureCommand(CLI::App &app, const ToolOptions &options) {
     command->add_option("--exposure", capture->exposureUs,
                         "Exposure in microseconds (default: the camera's)");
     command->add_option("--seconds", capture->seconds, "live: stop after S seconds")
-        ->check(CLI::Range(0.001, 86400.0));
+        ->check(SecondsRange(false));
     command->add_option("-o,--output", capture->output, "Output file (.tiff, .pgm; .tqpk packed)")
         ->required();
     command->callback([&options, capture] { RunCapture(options, *capture); });

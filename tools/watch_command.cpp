@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "interrupt.h"
+#include "numbers.h"
 #include "result_names.h"
 #include "tool_session.h"
 #include "tqdev.h"
@@ -84,6 +85,6 @@ void AddWatchCommand(CLI::App &app, const ToolOptions &options) {
                      "(default: one more than --sim, at least 3)")
         ->check(CLI::Range(1, 64));
     command->add_option("--seconds", watch->seconds, "Stop after S seconds (default: Ctrl-C)")
-        ->check(CLI::Range(0.0, 86400.0));
+        ->check(SecondsRange(true));
     command->callback([&options, watch] { RunWatch(options, *watch); });
 }

@@ -185,6 +185,8 @@ TEST(ToolTest, FailuresExitNonZeroWithTheResultName) {
         {"--sim 1 capture 0 --binning 0 -o x.tiff", "--binning", 2},
         {"--sim 1 capture 0 --window 1,2,3 -o x.tiff", "--window", 2},
         {"--sim 1 capture 0 --frames 0 -o x.tiff", "not in range 1 to 1000000", 2},
+        {"--sim 1 capture 0 --mode live --seconds 0 -o x.tiff",
+         "--seconds: expected more than 0 and at most 86400 seconds", 2},
         {"--sim 1 capture 0 --frames 2 -o x.tiff", "--frames: applies to --mode averaged", 2},
         {"--sim 1 capture 0 --mode averaged --seconds 1 -o x.tiff", "--seconds: applies", 2},
         {"--sim 1 capture 0 --mode sequence --stamp -o x.tiff", "--stamp: applies", 2},
