@@ -77,8 +77,8 @@ int main(void) {
     Check("TqdevCaptureImage", TqdevCaptureImage(0, &params, NULL));
     memcpy(&header, frame, sizeof header);
     Check("TqdevUnpackImage", TqdevUnpackImage(frame, NULL, &imageSize, 0));
-    if (imageSize != 2u * TqdevUnpackedWidth(&header.frame_info) *
-                         TqdevUnpackedHeight(&header.frame_info) ||
+    if (imageSize !=
+            2u * TqdevUnpackedWidth(&header.frame_info) * TqdevUnpackedHeight(&header.frame_info) ||
         imageSize == 0) {
         fprintf(stderr, "geometry does not match the unpacked size\n");
         return 1;
