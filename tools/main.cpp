@@ -93,6 +93,14 @@ int main(int argc, char **argv) {
     } catch (const CLI::RuntimeError &error) {
         // A command that failed (FailCommand), not a usage error.
         return app.exit(error);
+    } catch (const CLI::RequiredError &error) {
+        if (app.get_subcommands().empty()) {
+            std::fprintf(stderr, "tqdev: a command is required (commands: %s)\n",
+                         CommandNames(app).c_str());
+            return kUsageExit;
+        }
+        app.exit(error);
+        return kUsageExit;
     } catch (const CLI::ParseError &error) {
         app.exit(error);
         return kUsageExit;

@@ -179,6 +179,7 @@ TEST(ToolTest, FailuresExitNonZeroWithTheResultName) {
         {"--sim 2 regs 7 read 0", "TQDEV_RESULT_INVALID_DEVICE (16)", 1},
         {"list --sim 1 bogus", "bogus", 2},
         {"--sim 1 bogus", "unknown command 'bogus' (commands: list,", 2},
+        {"--sim 1", "a command is required (commands: list,", 2},
         {"--sim 1 regs 0 write 0x10", "needs a value", 2},
         {"--sim 1 regs 0 read 12z", "not a 32-bit number", 2},
         {"--sim 1 regs 0 read 0x100000000", "not a 32-bit number", 2},
