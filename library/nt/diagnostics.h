@@ -10,7 +10,9 @@
 // The process-wide debug-print switch, off at load.
 extern std::atomic<uint32_t> debugPrintEnabled;
 
-inline bool DebugPrintOn() { return debugPrintEnabled.load(std::memory_order_relaxed) != 0; }
+inline bool DebugPrintOn() {
+    return debugPrintEnabled.load(std::memory_order_relaxed) != 0;
+}
 
 void PrintSystemError(uint32_t error);
 
