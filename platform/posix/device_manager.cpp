@@ -93,12 +93,15 @@ void TqsimDeviceCompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
     if (overlapped == nullptr) {
         return;
     }
+    // The event is read before the result is published: a poller that sees
+    // Internal change may free the block at once.
+    HANDLE event = overlapped->hEvent;
     // The result is stored before the event is signalled, so a waiter that
     // wakes (or a poller that sees Internal change) reads the final count.
     std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(bytes, std::memory_order_relaxed);
     std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(error, std::memory_order_release);
-    if (overlapped->hEvent != nullptr) {
-        SetEventHandle(overlapped->hEvent);
+    if (event != nullptr) {
+        SetEventHandle(event);
     }
 }
 
