@@ -170,8 +170,10 @@ uint32_t CaptureImage(uint32_t device, TQDEV_CAPTURE_PARAMS *params, TQDEV_PROGR
         if (progress != nullptr) {
             return TQDEV_RESULT_OK; // the chain of requests owns the context now
         }
-        WaitSyncEvent(capture->event);
-        result = capture->result;
+        result = WaitSyncEvent(capture->event);
+        if (result == TQDEV_RESULT_OK) {
+            result = capture->result;
+        }
     }
     if (capture != nullptr) {
         if (capture->event != nullptr) {

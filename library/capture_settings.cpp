@@ -29,14 +29,16 @@ uint32_t FrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params, uint32_t
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
     TQDEV_FRAME_INFO info{};
-    TQDEV_CAPTURE_SETTINGS settings;
-    uint32_t result = BuildCaptureSettings(params, &settings);
-    if (result != TQDEV_RESULT_OK) {
-        return result;
-    }
+    // The event comes first: when both fail, its failure is the one reported.
     SyncEvent event = CreateWaitEvent();
     if (event == nullptr) {
         return TQDEV_RESULT_SYSTEM_ERROR;
+    }
+    TQDEV_CAPTURE_SETTINGS settings;
+    uint32_t result = BuildCaptureSettings(params, &settings);
+    if (result != TQDEV_RESULT_OK) {
+        CloseSyncEvent(event);
+        return result;
     }
     *size = 0;
     result = SubmitAndWait(event, device, kRequestFrameInfo, &info, sizeof info, &settings);
@@ -52,12 +54,18 @@ uint32_t WriteCaptureParams(uint32_t device, const TQDEV_CAPTURE_PARAMS *params)
     if (params == nullptr) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
+    SyncEvent event = CreateWaitEvent();
+    if (event == nullptr) {
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
     TQDEV_CAPTURE_SETTINGS settings;
     uint32_t result = BuildCaptureSettings(params, &settings);
-    if (result != TQDEV_RESULT_OK) {
-        return result;
+    if (result == TQDEV_RESULT_OK) {
+        // The driver answers with the frame descriptor; nobody asked for it here.
+        TQDEV_FRAME_INFO discarded{};
+        result = SubmitAndWait(event, device, kRequestFrameInfo, &discarded, sizeof discarded,
+                               &settings);
     }
-    // The driver answers with the frame descriptor; nobody asked for it here.
-    TQDEV_FRAME_INFO discarded{};
-    return SyncRequest(device, kRequestFrameInfo, &discarded, sizeof discarded, &settings);
+    CloseSyncEvent(event);
+    return result;
 }

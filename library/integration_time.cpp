@@ -60,8 +60,10 @@ uint32_t GetIntegrationTime(uint32_t device, uint32_t *value, const uint32_t *gu
         if (progress != nullptr) {
             return TQDEV_RESULT_OK; // the completion frees the context
         }
-        WaitSyncEvent(request->event);
-        result = request->result;
+        result = WaitSyncEvent(request->event);
+        if (result == TQDEV_RESULT_OK) {
+            result = request->result;
+        }
     }
     if (request != nullptr) {
         if (request->event != nullptr) {

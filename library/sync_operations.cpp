@@ -27,7 +27,9 @@ uint32_t SubmitAndWait(SyncEvent event, uint32_t device, uint32_t request, void 
     if (result != TQDEV_RESULT_OK) {
         return result;
     }
-    WaitSyncEvent(event);
+    if (WaitSyncEvent(event) != TQDEV_RESULT_OK) {
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
     return sync.result;
 }
 
@@ -114,6 +116,11 @@ uint32_t WriteTapGain(uint32_t device, int32_t count, const float *gains) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
     uint64_t bytes = static_cast<uint64_t>(count) * sizeof(float);
+    // A byte size beyond 32 bits cannot be one request; cut short, it would
+    // send part of the gains and report success.
+    if (bytes > UINT32_MAX) {
+        return TQDEV_RESULT_INVALID_PARAMETER;
+    }
     return SyncRequest(device, kRequestTapGain, const_cast<float *>(gains),
                        static_cast<uint32_t>(bytes));
 }

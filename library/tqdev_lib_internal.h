@@ -2,8 +2,6 @@
 // request numbers it sends and the library-wide last completed ticket.
 #pragma once
 
-#define TQDEV_MODULE_PATH "..\\..\\tqdev_lib.cpp"
-
 #include <atomic>
 #include <cstdint>
 

@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "tqdev_lib_internal.h"
+#include "tqdev_version.h"
 
 namespace {
 
-constexpr uint32_t kMajorVersion = 2;
-constexpr uint32_t kMinorVersion = 5;
-constexpr const char *kVersionString = "2.05";
+constexpr uint32_t kMajorVersion = TQDEV_VERSION_MAJOR;
+constexpr uint32_t kMinorVersion = TQDEV_VERSION_MINOR;
+constexpr const char *kVersionString = TQDEV_VERSION_STRING;
 
 // The build stamp "hh:mm:ss, Mmm d yyyy". __DATE__ pads a one-digit day with a
 // second blank ("Dec  9 2026"); the stamp keeps single blanks between parts.

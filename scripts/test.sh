@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: optimised, under AddressSanitizer +
-# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer; builds
+# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer; checks
+# the installed package with applications built against it; builds
 # the Windows DLL and checks its exports; runs the integration suite on the
 # real DLL and camera driver under Wine; runs the unpacker's fuzz target for a
 # bounded time.
@@ -19,6 +20,9 @@ for preset in default asan tsan; do
     ctest --preset "$preset" -j "$jobs"
   fi
 done
+
+echo "=== package ==="
+./scripts/check_package.sh
 
 echo "=== mingw ==="
 cmake --preset mingw >/dev/null

@@ -3,8 +3,11 @@
 // run asynchronously with a progress record and a bar on standard error.
 // Ctrl-C cancels an averaged capture and ends live focus with its last frame.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -17,6 +20,7 @@
 #include "commands.h"
 #include "image_files.h"
 #include "interrupt.h"
+#include "numbers.h"
 #include "progress_bar.h"
 #include "result_names.h"
 #include "tool_session.h"
@@ -42,9 +46,10 @@ struct CaptureOptions {
 // The camera a capture runs on and where its frames go.
 struct CaptureTarget {
     uint32_t device;
-    std::optional<uint32_t> simulatedCamera;
     uint32_t frameSize; // bytes of one frame buffer
     std::string output;
+    ImageDimensions image;   // unpacked output: from a probe frame's descriptor
+    std::string description; // the settings, for the image file
 };
 
 // One frame buffer; 16-bit elements keep unpacked pixels aligned.
@@ -67,7 +72,66 @@ uint32_t ModeNumber(const std::string &mode) {
     return TQDEV_CAPTURE_SINGLE;
 }
 
-TQDEV_CAPTURE_PARAMS BuildParams(const CaptureOptions &capture) {
+// Options that do not apply to the mode are refused, not ignored.
+void CheckModeOptions(const CaptureOptions &capture) {
+    const std::string &mode = capture.mode;
+    if (capture.frames > 0 && mode != "averaged" && mode != "live") {
+        throw CLI::ValidationError("--frames", "applies to --mode averaged and live only");
+    }
+    if (capture.seconds > 0 && mode != "live") {
+        throw CLI::ValidationError("--seconds", "applies to --mode live only");
+    }
+    if (capture.stamp && mode != "single" && mode != "averaged") {
+        throw CLI::ValidationError("--stamp", "applies to --mode single and averaged only");
+    }
+    if (capture.packed && mode == "averaged") {
+        throw CLI::ValidationError("--packed", "averaged frames are delivered unpacked only");
+    }
+}
+
+// Before any capture: the output must be a name the tool can write, in a
+// folder where it can create it.
+void CheckOutput(const CaptureOptions &capture) {
+    if (!capture.packed && !IsImageFileName(capture.output)) {
+        throw CLI::ValidationError("--output", "'" + capture.output +
+                                                   "': use a .tiff, .tif or .pgm name "
+                                                   "(or --packed to store the container)");
+    }
+    const bool existed = std::filesystem::exists(capture.output);
+    std::FILE *file = std::fopen(capture.output.c_str(), "ab");
+    if (file == nullptr) {
+        throw CLI::ValidationError("--output", "cannot create '" + capture.output +
+                                                   "': " + std::strerror(errno));
+    }
+    std::fclose(file);
+    if (!existed) {
+        std::remove(capture.output.c_str());
+    }
+}
+
+std::string DescribeSettings(const CaptureOptions &capture) {
+    std::string text =
+        "tqdev capture: camera " + std::to_string(capture.device) + ", mode " + capture.mode;
+    if (!capture.binning.empty())
+        text += ", binning " + capture.binning;
+    if (!capture.window.empty())
+        text += ", window " + capture.window;
+    if (capture.mirror)
+        text += ", mirrored";
+    if (capture.flip)
+        text += ", flipped";
+    if (capture.exposureUs != 0)
+        text += ", exposure " + std::to_string(capture.exposureUs) + " us";
+    if (capture.mode == "averaged")
+        text += ", " +
+                std::to_string(capture.frames > 0 ? capture.frames : kDefaultAveragedFrames) +
+                " frames";
+    if (capture.stamp)
+        text += ", calibration stamp";
+    return text;
+}
+
+CaptureGeometry BuildGeometry(const CaptureOptions &capture) {
     CaptureGeometry geometry;
     if (!capture.binning.empty() && !ParseBinning(capture.binning, geometry)) {
         throw CLI::ValidationError("--binning", "expected H or HxV, each 1 or more");
@@ -78,6 +142,10 @@ TQDEV_CAPTURE_PARAMS BuildParams(const CaptureOptions &capture) {
     geometry.mirror = capture.mirror;
     geometry.flip = capture.flip;
     geometry.exposureUs = capture.exposureUs;
+    return geometry;
+}
+
+TQDEV_CAPTURE_PARAMS BuildParams(const CaptureOptions &capture, const CaptureGeometry &geometry) {
     TQDEV_CAPTURE_PARAMS params = {};
     params.mode = ModeNumber(capture.mode);
     params.flags = (capture.packed ? TQDEV_FLAG_PACKED_OUTPUT : 0) |
@@ -102,20 +170,21 @@ void PrintStatusWords(const TQDEV_CAPTURE_PARAMS &params, bool withWord6) {
     std::printf("\n");
 }
 
+void CheckImageFits(const CaptureTarget &target, const FrameBuffer &buffer) {
+    if (uint64_t{target.image.width} * target.image.height > buffer.size()) {
+        throw std::runtime_error("the frame descriptor does not match the frame size");
+    }
+}
+
 // Writes the frame in buffer, packed (a container) or unpacked.
 void WriteFrame(const std::string &path, const FrameBuffer &buffer, const CaptureTarget &target,
                 const TQDEV_CAPTURE_PARAMS &params) {
     if (params.flags & TQDEV_FLAG_PACKED_OUTPUT) {
-        WriteContainer(path, buffer.data(), target.frameSize);
+        WriteContainer(path, buffer.data(), target.frameSize, target.description);
     } else {
-        const std::optional<ImageDimensions> dimensions =
-            target.simulatedCamera ? UnpackedDimensions(*target.simulatedCamera, params)
-                                   : std::nullopt;
-        if (!dimensions ||
-            uint64_t{dimensions->width} * dimensions->height * 2 > buffer.size() * 2) {
-            throw std::runtime_error("cannot tell the image's width and height");
-        }
-        WriteImageFile(path, buffer.data(), dimensions->width, dimensions->height);
+        CheckImageFits(target, buffer);
+        WriteImageFile(path, buffer.data(), target.image.width, target.image.height,
+                       target.description);
     }
     std::printf("wrote %s\n", path.c_str());
 }
@@ -139,9 +208,37 @@ void CaptureSequence(const CaptureTarget &target, TQDEV_CAPTURE_PARAMS &params) 
     std::printf("result %s\nticket %u\n", DescribeResult(result).c_str(), params.ticket);
     PrintStatusWords(params, true);
     CheckResult("TqdevCaptureImage", result);
-    for (int i = 0; i < 3; ++i) {
-        WriteFrame(NumberedName(target.output, i + 1), buffers[i], target, params);
+    // One file: a multi-page image, or the three containers one after the other.
+    if (params.flags & TQDEV_FLAG_PACKED_OUTPUT && !IsImageFileName(target.output)) {
+        std::vector<uint8_t> all;
+        for (const FrameBuffer &buffer : buffers) {
+            const auto *bytes = reinterpret_cast<const uint8_t *>(buffer.data());
+            all.insert(all.end(), bytes, bytes + target.frameSize);
+        }
+        WriteContainer(target.output, all.data(), static_cast<uint32_t>(all.size()));
+    } else if (params.flags & TQDEV_FLAG_PACKED_OUTPUT) {
+        std::vector<std::vector<uint16_t>> images;
+        for (const FrameBuffer &buffer : buffers) {
+            images.push_back(UnpackContainer(buffer.data()));
+        }
+        std::vector<const uint16_t *> pages;
+        for (const auto &image : images) {
+            pages.push_back(image.data());
+        }
+        TQDEV_IMAGE_HEADER header;
+        std::memcpy(&header, buffers[0].data(), sizeof header);
+        const ImageDimensions image = ContainerDimensions(header);
+        WriteImagePages(target.output, pages, image.width, image.height, target.description);
+    } else {
+        std::vector<const uint16_t *> pages;
+        for (const FrameBuffer &buffer : buffers) {
+            CheckImageFits(target, buffer);
+            pages.push_back(buffer.data());
+        }
+        WriteImagePages(target.output, pages, target.image.width, target.image.height,
+                        target.description);
     }
+    std::printf("wrote %s (3 frames)\n", target.output.c_str());
 }
 
 // Reads a field the library writes on a completion thread.
@@ -193,8 +290,15 @@ struct LiveLimits {
     double seconds = 0; // 0: no limit
 };
 
+// The frame in flight when live focus is stopped still arrives, with the
+// final report: stopping once one frame short of the limit delivers exactly
+// the number asked for.
+uint32_t StopAtFrames(const LiveLimits &limits) {
+    return limits.frames > 0 ? uint32_t(limits.frames) - 1 : 0;
+}
+
 bool LiveShouldStop(const CaptureReports &reports, const LiveLimits &limits, double elapsed) {
-    return Interrupted() || (limits.frames > 0 && reports.frames >= uint32_t(limits.frames)) ||
+    return Interrupted() || (limits.frames > 0 && reports.frames >= StopAtFrames(limits)) ||
            (limits.seconds > 0 && elapsed >= limits.seconds);
 }
 
@@ -212,7 +316,7 @@ CaptureReports AwaitLive(uint32_t device, CaptureWait &wait, const LiveLimits &l
     bool stopping = false;
     for (;;) {
         // Until stopping, also wake as soon as the frame limit is reached.
-        const uint32_t wakeAtFrames = stopping ? 0 : uint32_t(limits.frames);
+        const uint32_t wakeAtFrames = stopping ? 0 : StopAtFrames(limits);
         const CaptureReports reports = WaitForEnd(wait, kRedrawPeriod, wakeAtFrames);
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -244,8 +348,9 @@ void CaptureLive(const CaptureTarget &target, TQDEV_CAPTURE_PARAMS &params,
     AttachProgress(progress, wait);
     CheckResult("TqdevCaptureImage", TqdevCaptureImage(target.device, &params, &progress));
     const CaptureReports reports = AwaitLive(target.device, wait, limits);
+    const bool stopped = reports.finalResult == TQDEV_RESULT_LIVE_FOCUS_STOPPED;
     std::printf("result %s\nticket %u\nframes %u\n", DescribeResult(reports.finalResult).c_str(),
-                params.ticket, reports.frames + 1);
+                params.ticket, reports.frames + (stopped ? 1 : 0));
     PrintStatusWords(params, true);
     if (reports.finalResult != TQDEV_RESULT_LIVE_FOCUS_STOPPED) {
         FailCommand("TqdevCaptureImage", reports.finalResult);
@@ -254,8 +359,28 @@ void CaptureLive(const CaptureTarget &target, TQDEV_CAPTURE_PARAMS &params,
     WriteFrame(target.output, ring.at(params.ring_index), target, params);
 }
 
+// The library refuses settings with one code; say which option and why where
+// the camera's information tells.
+[[noreturn]] void ExplainFrameSizeFailure(uint32_t device, const CaptureGeometry &geometry,
+                                          uint32_t result) {
+    if (result == TQDEV_RESULT_INVALID_PARAMETER) {
+        TQDEV_CAMERA_INFO info;
+        if (TqdevCameraInfo(device, &info) == TQDEV_RESULT_OK) {
+            const std::string why = ExplainRefusal(geometry, DecodeCameraInfo(info));
+            if (!why.empty()) {
+                std::fprintf(stderr, "tqdev: the camera refuses the settings: %s\n", why.c_str());
+                throw CLI::RuntimeError(1);
+            }
+        }
+    }
+    FailCommand("TqdevFrameSize", result);
+}
+
 void RunCapture(const ToolOptions &options, const CaptureOptions &capture) {
-    TQDEV_CAPTURE_PARAMS params = BuildParams(capture);
+    CheckModeOptions(capture);
+    const CaptureGeometry geometry = BuildGeometry(capture);
+    CheckOutput(capture);
+    TQDEV_CAPTURE_PARAMS params = BuildParams(capture, geometry);
     // Only the asynchronous modes watch for Ctrl-C; a waiting capture keeps
     // the default, which ends the process.
     if (params.mode == TQDEV_CAPTURE_AVERAGED || params.mode == TQDEV_CAPTURE_LIVE_FOCUS) {
@@ -266,10 +391,17 @@ void RunCapture(const ToolOptions &options, const CaptureOptions &capture) {
     CaptureWait wait;
     ToolSession session(options);
     OpenCamera camera(capture.device);
-    CaptureTarget target{capture.device, session.SimulatedCamera(capture.device), 0,
-                         capture.output};
-    CheckResult("TqdevFrameSize", TqdevFrameSize(capture.device, &params, &target.frameSize));
+    CaptureTarget target{capture.device, 0, capture.output, {}, DescribeSettings(capture)};
+    const uint32_t sized = TqdevFrameSize(capture.device, &params, &target.frameSize);
+    if (sized != TQDEV_RESULT_OK) {
+        ExplainFrameSizeFailure(capture.device, geometry, sized);
+    }
     std::printf("frame size %u bytes\n", target.frameSize);
+    if (!(params.flags & TQDEV_FLAG_PACKED_OUTPUT)) {
+        // The image's width and height come from the library's own output; a
+        // packed frame carries them in its container.
+        target.image = ProbeDimensions(capture.device, params);
+    }
     switch (params.mode) {
     case TQDEV_CAPTURE_AVERAGED:
         return CaptureAveraged(target, params, capture.frames, wait);
@@ -294,7 +426,7 @@ void AddCaptureCommand(CLI::App &app, const ToolOptions &options) {
     command
         ->add_option("--frames", capture->frames,
                      "averaged: frames to average (default 4); live: stop after N frames")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 1000000));
     command->add_flag("--packed", capture->packed,
                       "Packed output: store the container, or unpack it for .tiff/.pgm names");
     command->add_flag("--stamp", capture->stamp, "Write the calibration stamp into the image");
@@ -305,7 +437,7 @@ void AddCaptureCommand(CLI::App &app, const ToolOptions &options) {
     command->add_option("--exposure", capture->exposureUs,
                         "Exposure in microseconds (default: the camera's)");
     command->add_option("--seconds", capture->seconds, "live: stop after S seconds")
-        ->check(CLI::PositiveNumber);
+        ->check(SecondsRange(false));
     command->add_option("-o,--output", capture->output, "Output file (.tiff, .pgm; .tqpk packed)")
         ->required();
     command->callback([&options, capture] { RunCapture(options, *capture); });

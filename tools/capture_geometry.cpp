@@ -1,12 +1,33 @@
 #include "capture_geometry.h"
 
+#include <cstring>
 #include <sstream>
 #include <vector>
 
 #include "numbers.h"
-#include "tqsim.h"
+#include "result_names.h"
 
 namespace {
+
+// The driver's settings words: origin and size of the window in 16-bit
+// halves, binning factors in bits 0..7 and 8..15 of the readout word.
+constexpr uint32_t PackHalves(uint32_t low, uint32_t high) {
+    return ((high & 0xFFFFu) << 16) | (low & 0xFFFFu);
+}
+constexpr uint32_t kReadoutMirror = 0x10000u;
+constexpr uint32_t kReadoutFlip = 0x20000u;
+constexpr uint32_t kMirrorWidthStep = 64;
+
+uint32_t Word(const uint8_t *bytes, size_t offset) {
+    uint32_t value = 0;
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+}
+
+std::string Text(const uint8_t *bytes, size_t offset, size_t limit) {
+    const char *start = reinterpret_cast<const char *>(bytes + offset);
+    return std::string(start, strnlen(start, limit));
+}
 
 std::vector<std::string> Split(const std::string &text, char separator) {
     std::vector<std::string> parts;
@@ -63,42 +84,74 @@ bool ParseWindow(const std::string &text, CaptureGeometry &geometry) {
 }
 
 void ApplyGeometry(const CaptureGeometry &geometry, TQDEV_CAPTURE_PARAMS &params) {
-    params.setup_words[0] = TQSIM_SETUP_ORIGIN(geometry.left, geometry.top);
-    params.setup_words[1] = TQSIM_SETUP_SIZE(geometry.width, geometry.height);
-    params.extra_words[0] = TQSIM_READOUT_BINNING(geometry.hBinning, geometry.vBinning) |
-                            (geometry.mirror ? TQSIM_READOUT_MIRROR : 0) |
-                            (geometry.flip ? TQSIM_READOUT_FLIP : 0);
+    params.setup_words[0] = PackHalves(geometry.left, geometry.top);
+    params.setup_words[1] = PackHalves(geometry.width, geometry.height);
+    params.extra_words[0] = ((geometry.vBinning & 0xFFu) << 8) | (geometry.hBinning & 0xFFu) |
+                            (geometry.mirror ? kReadoutMirror : 0) |
+                            (geometry.flip ? kReadoutFlip : 0);
     params.extra_words[1] = geometry.exposureUs;
 }
 
-std::optional<ImageDimensions> UnpackedDimensions(uint32_t simulatedCamera,
-                                                  const TQDEV_CAPTURE_PARAMS &params) {
-    TQSIM_CAMERA_CONFIG config;
-    if (TqsimGetConfig(simulatedCamera, &config) != 0) {
-        return std::nullopt;
+SensorFacts DecodeCameraInfo(const TQDEV_CAMERA_INFO &info) {
+    SensorFacts facts;
+    facts.width = Word(info.driver_data, 0);
+    facts.height = Word(info.driver_data, 4);
+    facts.bitsPerSample = Word(info.driver_data, 8);
+    facts.maxBinning = Word(info.driver_data, 12);
+    facts.model = Text(info.driver_data, 16, 40);
+    facts.serial = Text(info.driver_data, 56, 40);
+    return facts;
+}
+
+std::string ExplainRefusal(const CaptureGeometry &geometry, const SensorFacts &sensor) {
+    const auto number = [](uint64_t value) { return std::to_string(value); };
+    if (sensor.maxBinning != 0 &&
+        (geometry.hBinning > sensor.maxBinning || geometry.vBinning > sensor.maxBinning)) {
+        return "--binning: " + number(geometry.hBinning) + "x" + number(geometry.vBinning) +
+               " is out of range; this camera bins 1 to " + number(sensor.maxBinning);
     }
-    TQDEV_CAPTURE_SETTINGS settings = {};
-    settings.mode = params.mode;
-    settings.flags = params.flags;
-    for (int i = 0; i < 6; ++i) {
-        settings.setup_words[i] = params.setup_words[i];
+    const uint64_t right = uint64_t{geometry.left} + (geometry.width ? geometry.width : 0);
+    const uint64_t bottom = uint64_t{geometry.top} + (geometry.height ? geometry.height : 0);
+    if (sensor.width != 0 && sensor.height != 0 &&
+        (geometry.left >= sensor.width || geometry.top >= sensor.height || right > sensor.width ||
+         bottom > sensor.height)) {
+        return "--window: " + number(geometry.left) + "," + number(geometry.top) + "," +
+               number(geometry.width) + "," + number(geometry.height) + " does not lie on the " +
+               number(sensor.width) + "x" + number(sensor.height) + " sensor";
     }
-    settings.extra_words[0] = params.extra_words[0];
-    settings.extra_words[1] = params.extra_words[1];
-    TQDEV_FRAME_INFO info;
-    if (TqsimDeriveFrameInfo(&config, &settings, &info) != TQDEV_RESULT_OK) {
-        return std::nullopt;
+    const uint32_t width = geometry.width ? geometry.width : sensor.width - geometry.left;
+    if (geometry.mirror && (geometry.width != 0 || sensor.width != 0) &&
+        width % kMirrorWidthStep != 0) {
+        return "--mirror: needs a window width that is a multiple of " + number(kMirrorWidthStep) +
+               " (it is " + number(width) + ")";
     }
-    TQDEV_IMAGE_HEADER header = {};
-    header.frame_info = info;
+    if (geometry.width != 0 && geometry.width < geometry.hBinning) {
+        return "--window: narrower than one horizontal bin";
+    }
+    if (geometry.height != 0 && geometry.height < geometry.vBinning) {
+        return "--window: lower than one vertical bin";
+    }
+    return "";
+}
+
+ImageDimensions ProbeDimensions(uint32_t device, const TQDEV_CAPTURE_PARAMS &params) {
+    TQDEV_CAPTURE_PARAMS probe = {};
+    probe.mode = TQDEV_CAPTURE_SINGLE;
+    probe.flags = (params.flags & ~(TQDEV_FLAG_CALIBRATION_STAMP | TQDEV_FLAG_LIVE_FOCUS)) |
+                  TQDEV_FLAG_PACKED_OUTPUT;
+    std::memcpy(probe.setup_words, params.setup_words, sizeof probe.setup_words);
+    std::memcpy(probe.extra_words, params.extra_words, sizeof probe.extra_words);
+    uint32_t size = 0;
+    CheckResult("TqdevFrameSize", TqdevFrameSize(device, &probe, &size));
+    std::vector<uint8_t> container(size < sizeof(TQDEV_IMAGE_HEADER) ? sizeof(TQDEV_IMAGE_HEADER)
+                                                                     : size);
+    probe.buffer = container.data();
+    CheckResult("TqdevCaptureImage", TqdevCaptureImage(device, &probe, nullptr));
+    TQDEV_IMAGE_HEADER header;
+    std::memcpy(&header, container.data(), sizeof header);
     return ContainerDimensions(header);
 }
 
 ImageDimensions ContainerDimensions(const TQDEV_IMAGE_HEADER &header) {
-    // Output columns and rows of the unpacker: the window over the binning
-    // factors, a factor of 0 counting as 1.
-    const TQDEV_FRAME_INFO &info = header.frame_info;
-    const uint32_t hb = info.h_binning == 0 ? 1 : info.h_binning;
-    const uint32_t vb = info.v_binning == 0 ? 1 : info.v_binning;
-    return {info.width / hb, info.height / vb};
+    return {TqdevUnpackedWidth(&header.frame_info), TqdevUnpackedHeight(&header.frame_info)};
 }

@@ -25,20 +25,7 @@ void WriteBytes(const std::string &path, const void *data, size_t size) {
 
 } // namespace
 
-std::string NumberedName(const std::string &path, int number) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    const size_t cut = hasExtension ? dot : path.size();
-    return path.substr(0, cut) + "-" + std::to_string(number) + path.substr(cut);
-}
-
-void WriteContainer(const std::string &path, const void *container, uint32_t size) {
-    if (!IsImageFileName(path)) {
-        WriteBytes(path, container, size);
-        return;
-    }
+std::vector<uint16_t> UnpackContainer(const void *container) {
     uint32_t imageSize = 0;
     CheckResult("TqdevUnpackImage", TqdevUnpackImage(container, nullptr, &imageSize, 0));
     std::vector<uint16_t> pixels((imageSize + 1) / 2);
@@ -49,5 +36,18 @@ void WriteContainer(const std::string &path, const void *container, uint32_t siz
     if (uint64_t{dimensions.width} * dimensions.height > pixels.size()) {
         throw std::runtime_error("container descriptor does not match its image size");
     }
-    WriteImageFile(path, pixels.data(), dimensions.width, dimensions.height);
+    return pixels;
+}
+
+void WriteContainer(const std::string &path, const void *container, uint32_t size,
+                    const std::string &description) {
+    if (!IsImageFileName(path)) {
+        WriteBytes(path, container, size);
+        return;
+    }
+    const std::vector<uint16_t> pixels = UnpackContainer(container);
+    TQDEV_IMAGE_HEADER header;
+    std::memcpy(&header, container, sizeof header);
+    const ImageDimensions dimensions = ContainerDimensions(header);
+    WriteImageFile(path, pixels.data(), dimensions.width, dimensions.height, description);
 }

@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <string>
-
-// "out.tiff" -> "out-2.tiff": the names of a sequence's frames (number 1..3).
-std::string NumberedName(const std::string &path, int number);
+#include <vector>
 
 // Writes a packed container of size bytes: as an image (unpacked with the
 // library) when the name asks for one, else byte for byte.
-void WriteContainer(const std::string &path, const void *container, uint32_t size);
+void WriteContainer(const std::string &path, const void *container, uint32_t size,
+                    const std::string &description = "");
+
+// The pixels of a packed container, unpacked by the library; fails the
+// command when the library refuses it.
+std::vector<uint16_t> UnpackContainer(const void *container);

@@ -4,10 +4,13 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 
 #include <tiffio.h>
+
+#include "tqdev_version.h"
 
 namespace {
 
@@ -38,7 +41,7 @@ struct TiffCloser {
 using Tiff = std::unique_ptr<TIFF, TiffCloser>;
 
 // 12-bit frames keep 4095 as their white; anything larger needs the full range.
-void WritePgm(const std::string &path, const uint16_t *pixels, uint32_t width, uint32_t height) {
+bool WritePgmPage(std::FILE *file, const uint16_t *pixels, uint32_t width, uint32_t height) {
     const size_t count = size_t{width} * height;
     const uint16_t brightest = count == 0 ? 0 : *std::max_element(pixels, pixels + count);
     const unsigned white = brightest <= 4095 ? 4095 : 65535;
@@ -47,36 +50,70 @@ void WritePgm(const std::string &path, const uint16_t *pixels, uint32_t width, u
         bytes[2 * i] = static_cast<uint8_t>(pixels[i] >> 8);
         bytes[2 * i + 1] = static_cast<uint8_t>(pixels[i]);
     }
+    return std::fprintf(file, "P5\n%u %u\n%u\n", width, height, white) > 0 &&
+           std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+// Several pages follow each other in one file, as the format allows.
+void WritePgm(const std::string &path, const std::vector<const uint16_t *> &pages, uint32_t width,
+              uint32_t height) {
     File file(std::fopen(path.c_str(), "wb"));
     if (!file)
         Fail("cannot create", path);
-    const bool written = std::fprintf(file.get(), "P5\n%u %u\n%u\n", width, height, white) > 0 &&
-                         std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    if (!written || std::fclose(file.release()) != 0)
+    for (const uint16_t *pixels : pages) {
+        if (!WritePgmPage(file.get(), pixels, width, height))
+            Fail("cannot write", path);
+    }
+    if (std::fclose(file.release()) != 0)
         Fail("cannot write", path);
 }
 
-void WriteTiff(const std::string &path, const uint16_t *pixels, uint32_t width, uint32_t height) {
+std::string TiffDateTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[20];
+    std::strftime(text, sizeof text, "%Y:%m:%d %H:%M:%S", &local);
+    return text;
+}
+
+// One directory per page; every page names the tool, the time and the
+// capture settings.
+void WriteTiff(const std::string &path, const std::vector<const uint16_t *> &pages, uint32_t width,
+               uint32_t height, const std::string &description) {
     Tiff tiff(TIFFOpen(path.c_str(), "w"));
     if (!tiff)
         Fail("cannot create", path);
     TIFF *t = tiff.get();
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    const std::string software = "tqdev " TQDEV_VERSION_STRING;
+    const std::string dateTime = TiffDateTime();
     std::vector<uint16_t> row(width);
-    for (uint32_t y = 0; y < height; ++y) {
-        std::copy_n(pixels + size_t{y} * width, width, row.begin());
-        if (TIFFWriteScanline(t, row.data(), y, 0) < 0)
+    for (size_t page = 0; page < pages.size(); ++page) {
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+        TIFFSetField(t, TIFFTAG_SOFTWARE, software.c_str());
+        TIFFSetField(t, TIFFTAG_DATETIME, dateTime.c_str());
+        if (!description.empty())
+            TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+        if (pages.size() > 1) {
+            TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+            TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(page),
+                         static_cast<uint16_t>(pages.size()));
+        }
+        for (uint32_t y = 0; y < height; ++y) {
+            std::copy_n(pages[page] + size_t{y} * width, width, row.begin());
+            if (TIFFWriteScanline(t, row.data(), y, 0) < 0)
+                Fail("cannot write", path);
+        }
+        if (!TIFFWriteDirectory(t))
             Fail("cannot write", path);
     }
-    if (!TIFFFlush(t))
-        Fail("cannot write", path);
 }
 
 GreyImage ReadTiff(const std::string &path) {
@@ -161,14 +198,19 @@ bool IsImageFileName(const std::string &path) {
     return IsPgmName(path) || EndsWith(path, ".tif") || EndsWith(path, ".tiff");
 }
 
-void WriteImageFile(const std::string &path, const uint16_t *pixels, uint32_t width,
-                    uint32_t height) {
+void WriteImagePages(const std::string &path, const std::vector<const uint16_t *> &pages,
+                     uint32_t width, uint32_t height, const std::string &description) {
     if (IsPgmName(path))
-        WritePgm(path, pixels, width, height);
+        WritePgm(path, pages, width, height);
     else if (IsImageFileName(path))
-        WriteTiff(path, pixels, width, height);
+        WriteTiff(path, pages, width, height, description);
     else
         Fail("not a .tif, .tiff or .pgm name:", path);
+}
+
+void WriteImageFile(const std::string &path, const uint16_t *pixels, uint32_t width,
+                    uint32_t height, const std::string &description) {
+    WriteImagePages(path, {pixels}, width, height, description);
 }
 
 GreyImage ReadImageFile(const std::string &path) {

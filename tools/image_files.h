@@ -16,8 +16,14 @@ struct GreyImage {
 // True for the names WriteImageFile and ReadImageFile understand.
 bool IsImageFileName(const std::string &path);
 
+// TIFFs also carry Software, DateTime and, when given, the description.
 void WriteImageFile(const std::string &path, const uint16_t *pixels, uint32_t width,
-                    uint32_t height);
+                    uint32_t height, const std::string &description = "");
+
+// Several images of one size in one file: a multi-page TIFF, or PGM images
+// one after the other.
+void WriteImagePages(const std::string &path, const std::vector<const uint16_t *> &pages,
+                     uint32_t width, uint32_t height, const std::string &description);
 
 // Reads 16-bit (or 8-bit, widened) single-channel images.
 GreyImage ReadImageFile(const std::string &path);

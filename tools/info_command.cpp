@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "capture_geometry.h"
 #include "commands.h"
 #include "hex_dump.h"
 #include "result_names.h"
@@ -100,11 +101,34 @@ void PrintIntegrationTime(uint32_t device) {
     std::printf("integration time %u\n", value);
 }
 
+// The camera's identity and versions from the device list, and its sensor
+// decoded from the camera information.
+void PrintSummary(uint32_t device, const TQDEV_CAMERA_INFO &info) {
+    TQDEV_DEVICE_ARRAY devices;
+    CheckResult("TqdevCreateDeviceArray", TqdevCreateDeviceArray(&devices));
+    for (uint32_t i = 0; i < devices.DeviceCount; ++i) {
+        const TQDEV_DEVICE_INFO &entry = devices.Devices[i];
+        if (entry.DeviceIndex == device) {
+            std::printf("camera %u: %s, serial %s\n", device, entry.DeviceName, entry.SerialNumber);
+            std::printf("  driver version %s (%u.%u), built %s\n", entry.DriverVersionString,
+                        entry.DriverMajorVersion, entry.DriverMinorVersion, entry.DriverBuildDate);
+            std::printf("  firmware version %s (%u.%u), built %s\n", entry.VersionString,
+                        entry.MajorVersion, entry.MinorVersion, entry.BuildDate);
+        }
+    }
+    TqdevDestroyDeviceArray(&devices);
+    const SensorFacts sensor = DecodeCameraInfo(info);
+    std::printf("  model %s\n", sensor.model.c_str());
+    std::printf("  sensor %u x %u samples, %u bits per sample, binning 1 to %u\n", sensor.width,
+                sensor.height, sensor.bitsPerSample, sensor.maxBinning);
+}
+
 void RunInfo(const ToolOptions &options, uint32_t device) {
     ToolSession session(options);
     OpenCamera camera(device);
     TQDEV_CAMERA_INFO info;
     CheckResult("TqdevCameraInfo", TqdevCameraInfo(device, &info));
+    PrintSummary(device, info);
     PrintCameraInfo(info);
     TQDEV_EXTENDED_CAMERA_INFO extended;
     CheckResult("TqdevExtendedCameraInfo", TqdevExtendedCameraInfo(device, &extended));

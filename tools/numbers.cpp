@@ -21,3 +21,18 @@ std::optional<uint32_t> ParseU32(const std::string &text) {
     }
     return static_cast<uint32_t>(value);
 }
+
+CLI::Validator SecondsRange(bool allowZero) {
+    constexpr double kDay = 86400;
+    return CLI::Validator(
+        [allowZero](std::string &text) -> std::string {
+            double value = 0;
+            const bool number = CLI::detail::lexical_cast(text, value);
+            if (number && (allowZero ? value >= 0 : value > 0) && value <= kDay) {
+                return "";
+            }
+            return allowZero ? "expected 0 to 86400 seconds"
+                             : "expected more than 0 and at most 86400 seconds";
+        },
+        "SECONDS");
+}

@@ -42,13 +42,6 @@ ToolSession::~ToolSession() {
     TqsimReset();
 }
 
-std::optional<uint32_t> ToolSession::SimulatedCamera(uint32_t device) const {
-    if (device >= simulatedCameras_.size()) {
-        return std::nullopt;
-    }
-    return simulatedCameras_[device];
-}
-
 OpenCamera::OpenCamera(uint32_t device) : device_(device) {
     CheckResult("TqdevOpenDevice", TqdevOpenDevice(device));
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "commands.h"
@@ -18,11 +17,6 @@ class ToolSession {
     ~ToolSession();
     ToolSession(const ToolSession &) = delete;
     ToolSession &operator=(const ToolSession &) = delete;
-
-    // The simulator's id of the camera that got this device index: the
-    // cameras plugged here are enumerated in plug order, so index i is the
-    // i-th of them. nullopt for any other index.
-    std::optional<uint32_t> SimulatedCamera(uint32_t device) const;
 
   private:
     std::vector<uint32_t> simulatedCameras_;

@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "interrupt.h"
+#include "numbers.h"
 #include "result_names.h"
 #include "tool_session.h"
 #include "tqdev.h"
@@ -82,8 +83,8 @@ void AddWatchCommand(CLI::App &app, const ToolOptions &options) {
         ->add_option("--max-cameras", watch->maxCameras,
                      "Simulator: unplug the oldest camera once this many are plugged "
                      "(default: one more than --sim, at least 3)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 64));
     command->add_option("--seconds", watch->seconds, "Stop after S seconds (default: Ctrl-C)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(SecondsRange(true));
     command->callback([&options, watch] { RunWatch(options, *watch); });
 }

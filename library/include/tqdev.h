@@ -4,7 +4,9 @@
  *
  * Call TqdevInitLibrary first and TqdevTerminateLibrary last. Every function
  * returns a result code (TQDEV_RESULT_*); 0 is success. Codes that the camera's
- * driver reports are passed on unchanged, whatever their value.
+ * driver reports are passed on unchanged, whatever their value. Each function's
+ * comment names the codes it returns, without the TQDEV_RESULT_ prefix;
+ * TqdevResultName turns a code into its name.
  *
  * Threads: every function may be called from any thread unless its comment says
  * otherwise. Callbacks (notification and progress) run on library threads and
@@ -31,6 +33,15 @@
 #define TQDEV_CALL
 #endif
 
+/* The capture record shares bytes between modes through anonymous structs:
+ * standard C11, and an extension that GNU-compatible C++ compilers accept
+ * silently when it is marked. */
+#if defined(__cplusplus) && defined(__GNUC__)
+#define TQDEV_ANONYMOUS_STRUCT __extension__
+#else
+#define TQDEV_ANONYMOUS_STRUCT
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -38,18 +49,62 @@ extern "C" {
 /* ---- Result codes ------------------------------------------------------ */
 
 #define TQDEV_RESULT_OK 0u
+/* An argument check failed. */
 #define TQDEV_RESULT_INVALID_PARAMETER 3u
+/* A platform call failed (thread, event, enumeration, a driver call). */
 #define TQDEV_RESULT_SYSTEM_ERROR 4u
+/* The driver could not access a buffer. */
 #define TQDEV_RESULT_INVALID_BUFFER 5u
+/* The request was cancelled (TqdevCancelIo, closing the camera). */
 #define TQDEV_RESULT_CANCELLED 7u
+/* The camera has left the device list (unplugged). */
 #define TQDEV_RESULT_DEVICE_NOT_FOUND 8u
 #define TQDEV_RESULT_DEVICE_NOT_OPEN 10u
 #define TQDEV_RESULT_DEVICE_ALREADY_OPEN 11u
 #define TQDEV_RESULT_OPEN_FAILED 12u
 #define TQDEV_RESULT_OUT_OF_MEMORY 14u
+/* The device index was never handed out in this initialisation. */
 #define TQDEV_RESULT_INVALID_DEVICE 16u
+/* TqdevInitLibrary has not been called, or TqdevTerminateLibrary has. */
 #define TQDEV_RESULT_NOT_INITIALIZED 18u
+/* A live-focus capture ended after TqdevCancelLiveFocus. */
 #define TQDEV_RESULT_LIVE_FOCUS_STOPPED 25u
+
+/* The name of a result code that the library produces ("TQDEV_RESULT_OK",
+ * ...), or null for any other value (a code the camera's driver reported).
+ * Not an export: compiled into the caller. */
+static inline const char *TqdevResultName(uint32_t result) {
+    switch (result) {
+    case TQDEV_RESULT_OK:
+        return "TQDEV_RESULT_OK";
+    case TQDEV_RESULT_INVALID_PARAMETER:
+        return "TQDEV_RESULT_INVALID_PARAMETER";
+    case TQDEV_RESULT_SYSTEM_ERROR:
+        return "TQDEV_RESULT_SYSTEM_ERROR";
+    case TQDEV_RESULT_INVALID_BUFFER:
+        return "TQDEV_RESULT_INVALID_BUFFER";
+    case TQDEV_RESULT_CANCELLED:
+        return "TQDEV_RESULT_CANCELLED";
+    case TQDEV_RESULT_DEVICE_NOT_FOUND:
+        return "TQDEV_RESULT_DEVICE_NOT_FOUND";
+    case TQDEV_RESULT_DEVICE_NOT_OPEN:
+        return "TQDEV_RESULT_DEVICE_NOT_OPEN";
+    case TQDEV_RESULT_DEVICE_ALREADY_OPEN:
+        return "TQDEV_RESULT_DEVICE_ALREADY_OPEN";
+    case TQDEV_RESULT_OPEN_FAILED:
+        return "TQDEV_RESULT_OPEN_FAILED";
+    case TQDEV_RESULT_OUT_OF_MEMORY:
+        return "TQDEV_RESULT_OUT_OF_MEMORY";
+    case TQDEV_RESULT_INVALID_DEVICE:
+        return "TQDEV_RESULT_INVALID_DEVICE";
+    case TQDEV_RESULT_NOT_INITIALIZED:
+        return "TQDEV_RESULT_NOT_INITIALIZED";
+    case TQDEV_RESULT_LIVE_FOCUS_STOPPED:
+        return "TQDEV_RESULT_LIVE_FOCUS_STOPPED";
+    default:
+        return NULL;
+    }
+}
 
 /* ---- Notification events ----------------------------------------------- */
 
@@ -88,7 +143,7 @@ extern "C" {
 
 /* ---- Camera capability flags (TQDEV_CAMERA_INFO.capability_flags) ------- */
 
-#define TQDEV_CAMERA_CAP_XFORM_MATRIX 0x4u   /* extended info carries the matrix */
+#define TQDEV_CAMERA_CAP_XFORM_MATRIX 0x4u    /* extended info carries the matrix */
 #define TQDEV_CAMERA_CAP_AVERAGE_DARK 0x2000u /* extended info carries the dark level */
 #define TQDEV_CAMERA_CAP_DRIVER_PAIR 0x4000u  /* extended info carries two more words */
 
@@ -129,7 +184,8 @@ typedef struct TQDEV_LIBRARY_VERSION {
 } TQDEV_LIBRARY_VERSION;
 
 typedef void(TQDEV_CALL *TQDEV_PROGRESS_CALLBACK)(uint32_t result, uint64_t user_data);
-typedef void(TQDEV_CALL *TQDEV_NOTIFY_CALLBACK)(uint32_t event, uint32_t device, uint64_t user_value);
+typedef void(TQDEV_CALL *TQDEV_NOTIFY_CALLBACK)(uint32_t event, uint32_t device,
+                                                uint64_t user_value);
 
 /* Progress of an asynchronous operation (32 bytes). The caller fills Callback
  * and UserData; the library writes Done, Percent and Result. Done is written
@@ -151,7 +207,8 @@ typedef struct TQDEV_PROGRESS {
 typedef struct TQDEV_CAPTURE_PARAMS {
     uint32_t mode;           /* in: TQDEV_CAPTURE_* */
     uint32_t flags;          /* in/out: TQDEV_FLAG_* and driver bits */
-    uint32_t setup_words[6]; /* in/out: driver words; 2..5 hold status words 2, 1, 3, 4 after a capture */
+    uint32_t setup_words[6]; /* in/out: driver words; 2..5 hold status words 2, 1, 3, 4 after a
+                                capture */
     uint32_t status5;        /* out: status word 5 of the last completion */
     uint32_t unused36;
     void *buffer; /* in: single, averaged: image buffer */
@@ -161,15 +218,15 @@ typedef struct TQDEV_CAPTURE_PARAMS {
     };
     uint32_t status6; /* out: single, sequence, live focus */
     union {
-        struct {
+        TQDEV_ANONYMOUS_STRUCT struct {
             uint32_t *sum_buffer; /* in: averaged, optional 32-bit sums */
             int32_t mean_level;   /* out: averaged */
             uint32_t unused68;
         };
         void *sequence_buffers[3]; /* in: sequence */
-        struct {
-            uint32_t ring_index;  /* out: live focus, buffer reported last */
-            int32_t ring_size;    /* in/out: live focus, 2 or 3 (0 means 2) */
+        TQDEV_ANONYMOUS_STRUCT struct {
+            uint32_t ring_index;   /* out: live focus, buffer reported last */
+            int32_t ring_size;     /* in/out: live focus, 2 or 3 (0 means 2) */
             void *ring_buffers[3]; /* in: live focus */
         };
     };
@@ -245,6 +302,18 @@ typedef struct TQDEV_FLAW {
     uint32_t words[5];
 } TQDEV_FLAW;
 
+/* Columns and rows of the 16-bit image that a frame with this descriptor
+ * unpacks to: the window's width and height over the binning factors, a
+ * factor of 0 counting as 1. For a packed container the descriptor is its
+ * header's frame_info. Pixels are stored row by row without gaps. Not
+ * exports: compiled into the caller. */
+static inline uint32_t TqdevUnpackedWidth(const TQDEV_FRAME_INFO *info) {
+    return info->width / (info->h_binning == 0 ? 1u : info->h_binning);
+}
+static inline uint32_t TqdevUnpackedHeight(const TQDEV_FRAME_INFO *info) {
+    return info->height / (info->v_binning == 0 ? 1u : info->v_binning);
+}
+
 /* ---- Layout checks ------------------------------------------------------ */
 
 #ifdef __cplusplus
@@ -262,7 +331,8 @@ TQDEV_STATIC_ASSERT(sizeof(TQDEV_STATUS) == 28, "TQDEV_STATUS is 28 bytes");
 TQDEV_STATIC_ASSERT(sizeof(TQDEV_FRAME_INFO) == 68, "TQDEV_FRAME_INFO is 68 bytes");
 TQDEV_STATIC_ASSERT(sizeof(TQDEV_IMAGE_HEADER) == 76, "TQDEV_IMAGE_HEADER is 76 bytes");
 TQDEV_STATIC_ASSERT(sizeof(TQDEV_CAMERA_INFO) == 220, "TQDEV_CAMERA_INFO is 220 bytes");
-TQDEV_STATIC_ASSERT(sizeof(TQDEV_EXTENDED_CAMERA_INFO) == 272, "TQDEV_EXTENDED_CAMERA_INFO is 272 bytes");
+TQDEV_STATIC_ASSERT(sizeof(TQDEV_EXTENDED_CAMERA_INFO) == 272,
+                    "TQDEV_EXTENDED_CAMERA_INFO is 272 bytes");
 TQDEV_STATIC_ASSERT(sizeof(TQDEV_DEVICE_STATE) == 88, "TQDEV_DEVICE_STATE is 88 bytes");
 TQDEV_STATIC_ASSERT(sizeof(TQDEV_FLAW) == 20, "TQDEV_FLAW is 20 bytes");
 
@@ -270,56 +340,64 @@ TQDEV_STATIC_ASSERT(sizeof(TQDEV_FLAW) == 20, "TQDEV_FLAW is 20 bytes");
 
 /* Sets the library up and takes the first inventory of cameras (they get
  * indices 0, 1, ... and produce no notification); starts the notification
- * thread. A second call while initialised does nothing and returns 0.
- * Returns 0, 4 (a platform call failed, a camera's registry values are
- * unreadable), 14. */
+ * thread. A second call while initialised does nothing and returns OK.
+ * Returns OK, SYSTEM_ERROR (a platform call failed, a camera's registry values
+ * are unreadable), OUT_OF_MEMORY. */
 TQDEV_API uint32_t TQDEV_CALL TqdevInitLibrary(void);
 
 /* Stops the notification thread, closes every open camera and forgets the
  * list; returns once no library thread runs library code any more, so the
  * library may be unloaded right after. Must not be called from a notification
- * or progress callback or a completion. Returns 0, 18. */
+ * or progress callback or a completion. Returns OK, NOT_INITIALIZED. */
 TQDEV_API uint32_t TQDEV_CALL TqdevTerminateLibrary(void);
 
 /* Fills array with a snapshot of the attached cameras, newest first; release
  * it with TqdevDestroyDeviceArray. The record is zeroed first in any case.
- * Returns 0, 3 (null array), 14, 18. */
+ * Returns OK, INVALID_PARAMETER (null array), OUT_OF_MEMORY, NOT_INITIALIZED. */
 TQDEV_API uint32_t TQDEV_CALL TqdevCreateDeviceArray(TQDEV_DEVICE_ARRAY *array);
 
 /* Releases the records of a snapshot and sets Devices to null; DeviceCount is
- * left as it was. Works initialised or not. Returns 0 (3 for a null array). */
+ * left as it was. Works initialised or not. Returns OK (INVALID_PARAMETER for
+ * a null array). */
 TQDEV_API uint32_t TQDEV_CALL TqdevDestroyDeviceArray(TQDEV_DEVICE_ARRAY *array);
 
 /* Registers the callback called for every camera plugged in (event 1) or
  * removed (event 0), on the notification thread, without any library lock;
- * null stops delivery. Replaces an earlier registration. Returns 0, 18. */
+ * null stops delivery. Replaces an earlier registration. Returns OK,
+ * NOT_INITIALIZED. */
 TQDEV_API uint32_t TQDEV_CALL TqdevRegisterNotification(TQDEV_NOTIFY_CALLBACK callback,
                                                         uint64_t user_value);
 
 /* Fills version (2, 5, "2.05", build stamp). Works initialised or not.
- * Returns 0 (3 for a null record). */
+ * Returns OK (INVALID_PARAMETER for a null record). */
 TQDEV_API uint32_t TQDEV_CALL TqdevLibraryVersion(TQDEV_LIBRARY_VERSION *version);
 
-/* Switches diagnostics on standard output (non-zero) or off (0). Returns 0. */
+/* Switches diagnostics on standard output (non-zero) or off (0). Returns OK. */
 TQDEV_API uint32_t TQDEV_CALL TqdevEnableDebugPrint(int32_t enable);
 
-/* ---- Device channel ----------------------------------------------------- */
+/* ---- Device channel -----------------------------------------------------
+ * Every call that reaches a camera may return, besides OK: INVALID_DEVICE
+ * (index never handed out), DEVICE_NOT_FOUND (unplugged), NOT_INITIALIZED;
+ * once it sends requests also DEVICE_NOT_OPEN, OUT_OF_MEMORY, SYSTEM_ERROR,
+ * INVALID_BUFFER and CANCELLED. These are "the channel's codes" below. */
 
-/* Opens a camera for I/O. Returns 0, 8, 11, 12, 16, 18, 4. */
+/* Opens a camera for I/O. Returns OK, INVALID_DEVICE, DEVICE_NOT_FOUND,
+ * NOT_INITIALIZED, DEVICE_ALREADY_OPEN, OPEN_FAILED, SYSTEM_ERROR. */
 TQDEV_API uint32_t TQDEV_CALL TqdevOpenDevice(uint32_t device);
 
 /* Closes a camera; outstanding requests still complete, with 7 or their own
- * result. Returns 0, 8, 10, 16, 18. */
+ * result. Returns OK, INVALID_DEVICE, DEVICE_NOT_FOUND, NOT_INITIALIZED,
+ * DEVICE_NOT_OPEN. */
 TQDEV_API uint32_t TQDEV_CALL TqdevCloseDevice(uint32_t device);
 
 /* Asks the driver to cancel the camera's outstanding I/O and returns once it
- * has done so. Returns 0, 8, 10, 16, 18, 4, 5, 7. */
+ * has done so. Returns OK or the channel's codes. */
 TQDEV_API uint32_t TQDEV_CALL TqdevCancelIo(uint32_t device);
 
 /* ---- Synchronous camera operations ---------------------------------------
- * Each blocks the calling thread until the driver has answered. Results: 0,
- * the device channel's codes (8, 10, 16, 18, 4, 5, 7, 14), 3 for a null
- * record or bad count, or the driver's own result, unchanged. */
+ * Each blocks the calling thread until the driver has answered. Returns OK,
+ * the channel's codes, INVALID_PARAMETER for a null record or a bad count, or
+ * the driver's own result, unchanged. */
 
 TQDEV_API uint32_t TQDEV_CALL TqdevCameraInfo(uint32_t device, TQDEV_CAMERA_INFO *info);
 TQDEV_API uint32_t TQDEV_CALL TqdevExtendedCameraInfo(uint32_t device,
@@ -348,12 +426,14 @@ TQDEV_API uint32_t TQDEV_CALL TqdevWriteTapGain(uint32_t device, int32_t count, 
 
 /* Stores in *size the bytes one image buffer needs for a capture with params:
  * 76 + packed size with TQDEV_FLAG_PACKED_OUTPUT, else the unpacked size.
- * Blocks until the driver answers. Returns 0, 3, 4, the channel's codes or the
- * driver's result (then *size is 0). */
+ * Blocks until the driver answers. Returns OK, INVALID_PARAMETER (mode out of
+ * range, a reserved word not 0, null pointers), SYSTEM_ERROR, the channel's
+ * codes or the driver's result (then *size is 0). */
 TQDEV_API uint32_t TQDEV_CALL TqdevFrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params,
                                              uint32_t *size);
 
-/* Hands the capture settings to the driver without capturing. Blocks. */
+/* Hands the capture settings to the driver without capturing. Blocks.
+ * Returns as TqdevFrameSize. */
 TQDEV_API uint32_t TQDEV_CALL TqdevWriteCaptureParams(uint32_t device,
                                                       const TQDEV_CAPTURE_PARAMS *params);
 
@@ -363,30 +443,37 @@ TQDEV_API uint32_t TQDEV_CALL TqdevWriteCaptureParams(uint32_t device,
  * callback called on a library thread when the capture ends, and in live focus
  * after every frame too. A failure before the start is returned and also
  * delivered through the record, on the caller's thread. Live focus needs a
- * progress record and runs until TqdevCancelLiveFocus (final result 25). */
+ * progress record and runs until TqdevCancelLiveFocus (final result
+ * LIVE_FOCUS_STOPPED). Returns OK, INVALID_PARAMETER (bad mode, count, ring or
+ * buffer, packed output with averaging, reserved words), OUT_OF_MEMORY,
+ * SYSTEM_ERROR, the channel's codes or the driver's result. */
 TQDEV_API uint32_t TQDEV_CALL TqdevCaptureImage(uint32_t device, TQDEV_CAPTURE_PARAMS *params,
                                                 TQDEV_PROGRESS *progress);
 
-/* Ends a running live-focus capture at its next frame. Returns 0, 8, 16, 18. */
+/* Ends a running live-focus capture at its next frame. Returns OK,
+ * INVALID_DEVICE, DEVICE_NOT_FOUND, NOT_INITIALIZED. */
 TQDEV_API uint32_t TQDEV_CALL TqdevCancelLiveFocus(uint32_t device);
 
 /* Stores where the capture with this ticket stands: 0 queued, the driver's
- * word while the driver works on it, 4 finishing, 5 complete. Returns 0, 3
- * (ticket never issued on this camera), the channel's codes or the driver's
+ * word while the driver works on it, 4 finishing, 5 complete. Returns OK,
+ * INVALID_PARAMETER (ticket never issued on this camera), the channel's codes
+ * or the driver's
  * result; *state is written only on success. Blocks. */
 TQDEV_API uint32_t TQDEV_CALL TqdevGetCaptureState(uint32_t device, int32_t ticket, int32_t *state);
 
 /* Reads the integration time into *value. *guard must be 0. With progress
  * null, waits; otherwise returns 0 once the request is under way and stores
- * the value before completing the record. */
+ * the value before completing the record. Returns OK, INVALID_PARAMETER
+ * (guard not 0), OUT_OF_MEMORY, the channel's codes or the driver's result. */
 TQDEV_API uint32_t TQDEV_CALL TqdevGetIntegrationTime(uint32_t device, uint32_t *value,
                                                       const uint32_t *guard,
                                                       TQDEV_PROGRESS *progress);
 
 /* Unpacks a packed image container into 16-bit pixels (image_size bytes).
  * With pixels null, only stores the size. reserved must be 0. Works
- * initialised or not, on any thread. Returns 0, or 3 for a bad argument, a
- * wrong magic or a descriptor inconsistent with its container. */
+ * initialised or not, on any thread. Returns OK, or INVALID_PARAMETER for a
+ * bad argument, a wrong magic or a descriptor inconsistent with its
+ * container. */
 TQDEV_API uint32_t TQDEV_CALL TqdevUnpackImage(const void *image, uint16_t *pixels,
                                                uint32_t *image_size, uintptr_t reserved);
 

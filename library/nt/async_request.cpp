@@ -166,7 +166,7 @@ DWORD WINAPI CallbackThreadFunction(LPVOID parameter) {
         request->status.word[0] = StatusFailure(error);
         // Should the wait itself have failed, the driver still owns the
         // request's blocks until the status transfer has ended.
-        WaitForSingleObject(request->statusBlock.hEvent, INFINITE);
+        WaitSignalled(request->statusBlock.hEvent);
     }
     if (request->completion != nullptr) {
         // The requester gets a copy that lives for the call only.

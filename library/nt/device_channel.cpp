@@ -160,7 +160,7 @@ uint32_t CancelDeviceIo(uint32_t device) {
     }
     // The driver completes the cancel call once it has dealt with the
     // outstanding requests; its own status does not matter.
-    WaitForSingleObject(block.hEvent, INFINITE);
+    WaitSignalled(block.hEvent);
     CloseHandle(block.hEvent);
     return TQDEV_RESULT_OK;
 }

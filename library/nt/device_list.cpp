@@ -48,7 +48,7 @@ uint32_t CreateDeviceArray(TQDEV_DEVICE_ARRAY *array) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
     std::memset(array, 0, sizeof(*array));
-    if (libraryState.mutex.load() == nullptr) {
+    if (!EnterLibrary()) {
         return TQDEV_RESULT_NOT_INITIALIZED;
     }
     LockLibrary();
@@ -69,6 +69,7 @@ uint32_t CreateDeviceArray(TQDEV_DEVICE_ARRAY *array) {
         }
     }
     UnlockLibrary();
+    LeaveLibrary();
     return result;
 }
 
@@ -82,13 +83,14 @@ uint32_t DestroyDeviceArray(TQDEV_DEVICE_ARRAY *array) {
 }
 
 uint32_t RegisterNotification(TQDEV_NOTIFY_CALLBACK callback, uint64_t userValue) {
-    if (libraryState.mutex.load() == nullptr) {
+    if (!EnterLibrary()) {
         return TQDEV_RESULT_NOT_INITIALIZED;
     }
     LockLibrary();
     libraryState.callback = callback;
     libraryState.userValue = userValue;
     UnlockLibrary();
+    LeaveLibrary();
     return TQDEV_RESULT_OK;
 }
 

@@ -1,6 +1,7 @@
 // Diagnostic output: written only while debug printing is on, as the prefix
-// "path:line - " and then the message, two writes to standard output. Each
-// module defines TQDEV_MODULE_PATH, the source path that its sites print.
+// "path:line - " and then the message, two writes to standard output. The
+// build defines TQDEV_MODULE_PATH for each module's target: the source path
+// that its sites print.
 #pragma once
 
 #include <atomic>
@@ -10,7 +11,9 @@
 // The process-wide debug-print switch, off at load.
 extern std::atomic<uint32_t> debugPrintEnabled;
 
-inline bool DebugPrintOn() { return debugPrintEnabled.load(std::memory_order_relaxed) != 0; }
+inline bool DebugPrintOn() {
+    return debugPrintEnabled.load(std::memory_order_relaxed) != 0;
+}
 
 void PrintSystemError(uint32_t error);
 

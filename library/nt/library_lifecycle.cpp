@@ -1,4 +1,5 @@
-// Initialisation and termination of the library, and the library mutex.
+// Initialisation and termination of the library, the library mutex and the
+// entry of calls into the library state.
 #include "nt_internal.h"
 
 LibraryState libraryState{};
@@ -11,30 +12,80 @@ void UnlockLibrary() {
     ReleaseMutex(libraryState.mutex.load());
 }
 
+bool EnterLibrary() {
+    // Counted before the mutex handle is read: termination takes the handle
+    // away first and then waits for the count, so one of the two sees the other.
+    libraryState.users.fetch_add(1);
+    if (libraryState.mutex.load() == nullptr) {
+        libraryState.users.fetch_sub(1);
+        return false;
+    }
+    return true;
+}
+
+void LeaveLibrary() {
+    libraryState.users.fetch_sub(1);
+}
+
 namespace {
 
+// Initialisation and termination run one at a time. The lock must work before
+// anything is initialised, so it is a plain flag that waiters poll.
+void LockLifecycle() {
+    while (libraryState.lifecycleBusy.exchange(true)) {
+        Sleep(1);
+    }
+}
+
+void UnlockLifecycle() {
+    libraryState.lifecycleBusy.store(false);
+}
+
+HANDLE CreateStopEvent() {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
+        DWORD error = GetLastError();
+        TQDEV_REPORT_FAILED_CALL("CreateEvent\n", error);
+    }
+    return event;
+}
+
 uint32_t StartNotificationThread() {
-    libraryState.notificationStop.store(0);
+    libraryState.notificationStop = CreateStopEvent();
+    if (libraryState.notificationStop == nullptr) {
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
     libraryState.notificationThread =
         CreateThread(nullptr, 0, NotificationThreadFunction, nullptr, 0, nullptr);
     if (libraryState.notificationThread == nullptr) {
         DWORD error = GetLastError();
         TQDEV_REPORT_FAILED_CALL("CreateThread\n", error);
+        CloseHandle(libraryState.notificationStop);
+        libraryState.notificationStop = nullptr;
         return TQDEV_RESULT_SYSTEM_ERROR;
     }
     return TQDEV_RESULT_OK;
 }
 
 void StopNotificationThread() {
-    libraryState.notificationStop.store(1);
+    SetEvent(libraryState.notificationStop);
     WaitForSingleObject(libraryState.notificationThread, INFINITE);
     CloseHandle(libraryState.notificationThread);
     libraryState.notificationThread = nullptr;
+    CloseHandle(libraryState.notificationStop);
+    libraryState.notificationStop = nullptr;
 }
 
-} // namespace
+void FreeRegisterLocks() {
+    while (libraryState.registerLocks != nullptr) {
+        RegisterLock *next = libraryState.registerLocks->next;
+        CloseHandle(libraryState.registerLocks->mutex);
+        FreeMemory(libraryState.registerLocks);
+        libraryState.registerLocks = next;
+    }
+}
 
-uint32_t InitLibrary() {
+uint32_t InitLocked() {
     if (libraryState.mutex.load() != nullptr) {
         return TQDEV_RESULT_OK;
     }
@@ -56,16 +107,21 @@ uint32_t InitLibrary() {
         // them, unreachable, until a next initialisation.
         RemoveAllDevices();
         libraryState.seenCount = 0;
+        libraryState.mutex.store(nullptr);
     }
     ReleaseMutex(mutex);
     if (result != TQDEV_RESULT_OK) {
-        libraryState.mutex.store(nullptr);
+        // A call that entered while the mutex was published holds it no more
+        // once it has left.
+        while (libraryState.users.load() != 0) {
+            Sleep(1);
+        }
         CloseHandle(mutex);
     }
     return result;
 }
 
-uint32_t TerminateLibrary() {
+uint32_t TerminateLocked() {
     HANDLE mutex = libraryState.mutex.load();
     if (mutex == nullptr) {
         return TQDEV_RESULT_NOT_INITIALIZED;
@@ -77,13 +133,32 @@ uint32_t TerminateLibrary() {
     RemoveAllDevices();
     UnlockLibrary();
     JoinCompletionThreads();
+    // Calls from now on are refused; those inside finish before anything is freed.
+    libraryState.mutex.store(nullptr);
+    while (libraryState.users.load() != 0) {
+        Sleep(1);
+    }
     // Cleared last, so that a completion cannot leave a registration behind.
-    LockLibrary();
     libraryState.callback = nullptr;
     libraryState.userValue = 0;
-    UnlockLibrary();
     libraryState.seenCount = 0;
-    libraryState.mutex.store(nullptr);
+    FreeRegisterLocks();
     CloseHandle(mutex);
     return TQDEV_RESULT_OK;
+}
+
+} // namespace
+
+uint32_t InitLibrary() {
+    LockLifecycle();
+    uint32_t result = InitLocked();
+    UnlockLifecycle();
+    return result;
+}
+
+uint32_t TerminateLibrary() {
+    LockLifecycle();
+    uint32_t result = TerminateLocked();
+    UnlockLifecycle();
+    return result;
 }

@@ -26,9 +26,16 @@ void DeliverEvents(DeviceEvent *events) {
 
 DWORD WINAPI NotificationThreadFunction(LPVOID) {
     for (;;) {
-        Sleep(kPollPeriodMs);
-        if (libraryState.notificationStop.load() != 0) {
+        // The stop event ends the wait at once; otherwise it is the poll period.
+        DWORD waited = WaitForSingleObject(libraryState.notificationStop, kPollPeriodMs);
+        if (waited == WAIT_OBJECT_0) {
             return 0;
+        }
+        if (waited != WAIT_TIMEOUT) {
+            Sleep(kPollPeriodMs);
+            if (WaitForSingleObject(libraryState.notificationStop, 0) == WAIT_OBJECT_0) {
+                return 0;
+            }
         }
         DeviceEvent *events = nullptr;
         LockLibrary();

@@ -10,9 +10,6 @@
 #include "tqdev.h"
 #include "tqdev_lib_nt.h"
 
-// The path that every diagnostic of this module prints.
-#define TQDEV_MODULE_PATH "..\\tqdev_lib_nt.cpp"
-
 #include "diagnostics.h"
 
 // One attached camera. The public record comes first so that a device array
@@ -69,18 +66,33 @@ struct AsyncRequest {
     OVERLAPPED statusBlock;
 };
 
-// The one library state. Everything but the mutex handle and the stop flag
-// is guarded by the library mutex.
+// The lock that holds a camera for the two requests of a register access.
+// Kept per device index until termination, so that a waiter never holds a
+// handle that an unplug has closed.
+struct RegisterLock {
+    uint32_t deviceIndex;
+    HANDLE mutex;
+    RegisterLock *next;
+};
+
+// The one library state. Everything but the atomics, the lifecycle fields
+// and the notification thread's stop event is guarded by the library mutex.
 struct LibraryState {
     std::atomic<HANDLE> mutex;
+    // Calls inside the library state right now; termination waits for them
+    // after it has taken the mutex handle away.
+    std::atomic<uint32_t> users;
+    // Held by initialisation and termination for their whole run.
+    std::atomic<bool> lifecycleBusy;
     DeviceNode *head;
     uint32_t presentCount;
     uint32_t seenCount;
     HANDLE notificationThread;
-    std::atomic<uint32_t> notificationStop;
+    HANDLE notificationStop; // manual-reset event
     TQDEV_NOTIFY_CALLBACK callback;
     uint64_t userValue;
     CompletionThread *completionThreads;
+    RegisterLock *registerLocks;
 };
 
 extern LibraryState libraryState;
@@ -88,6 +100,11 @@ extern LibraryState libraryState;
 // The library mutex, taken without time-out.
 void LockLibrary();
 void UnlockLibrary();
+
+// Entry into the library state by a call from outside: false (and nothing
+// held) when the library is not initialised or is being torn down.
+bool EnterLibrary();
+void LeaveLibrary();
 
 // ---- Device list (mutex held) ----------------------------------------------
 
@@ -114,6 +131,10 @@ void StopDeviceThread(DeviceNode *node);
 uint32_t IssueDriverCall(DeviceNode *node, uint32_t code, void *buffer, uint32_t size,
                          OVERLAPPED *overlapped);
 uint32_t InitOverlapped(OVERLAPPED *overlapped);
+// Waits until the handle is signalled, also when a wait fails (reported);
+// false when one did. Used wherever the signaller may still write into
+// memory that the waiter frees after the wait.
+bool WaitSignalled(HANDLE handle);
 void FreeRequest(AsyncRequest *request);
 DWORD WINAPI DeviceThreadFunction(LPVOID parameter);
 DWORD WINAPI CallbackThreadFunction(LPVOID parameter);
@@ -126,7 +147,7 @@ void JoinCompletionThreads();
 // Looks the camera up under the library mutex and runs action(node) while the
 // mutex is held; returns 18, FindDevice's result or the action's result.
 template <typename Action> uint32_t WithDevice(uint32_t index, Action &&action) {
-    if (libraryState.mutex.load() == nullptr) {
+    if (!EnterLibrary()) {
         return TQDEV_RESULT_NOT_INITIALIZED;
     }
     LockLibrary();
@@ -136,5 +157,6 @@ template <typename Action> uint32_t WithDevice(uint32_t index, Action &&action) 
         result = action(node);
     }
     UnlockLibrary();
+    LeaveLibrary();
     return result;
 }

@@ -15,7 +15,22 @@ uint32_t SetSyncEvent(SyncEvent event) {
 }
 
 uint32_t WaitSyncEvent(SyncEvent event) {
-    return WaitForSingleObject(event, INFINITE);
+    return WaitSignalled(event) ? TQDEV_RESULT_OK : TQDEV_RESULT_SYSTEM_ERROR;
+}
+
+bool WaitSignalled(HANDLE handle) {
+    DWORD waited = WaitForSingleObject(handle, INFINITE);
+    if (waited == WAIT_OBJECT_0) {
+        return true;
+    }
+    DWORD error = GetLastError();
+    TQDEV_REPORT_FAILED_CALL("WaitForSingleObject", error);
+    // Whoever signals may still write into what the waiter owns: returning
+    // early would let the waiter free it first. Wait again until it is done.
+    while (WaitForSingleObject(handle, INFINITE) != WAIT_OBJECT_0) {
+        Sleep(1);
+    }
+    return false;
 }
 
 uint32_t CloseSyncEvent(SyncEvent event) {

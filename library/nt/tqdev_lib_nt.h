@@ -49,6 +49,7 @@ uint32_t SubmitRequest(uint32_t device, uint32_t request, void *data, uint32_t s
 using SyncEvent = void *;
 SyncEvent CreateSyncEvent(); // auto-reset, not signalled; null on failure (reported)
 uint32_t SetSyncEvent(SyncEvent event);
+// Returns only once the event was signalled; 4 when a wait failed on the way.
 uint32_t WaitSyncEvent(SyncEvent event);
 uint32_t CloseSyncEvent(SyncEvent event);
 

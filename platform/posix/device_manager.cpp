@@ -89,12 +89,12 @@ bool TakeReleaseDue(Device &device) {
     return true;
 }
 
-void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
+void TqsimDeviceCompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
     if (overlapped == nullptr) {
         return;
     }
-    // A poller that sees Internal change may free the block at once: take
-    // the event first.
+    // The event is read before the result is published: a poller that sees
+    // Internal change may free the block at once.
     HANDLE event = overlapped->hEvent;
     // The result is stored before the event is signalled, so a waiter that
     // wakes (or a poller that sees Internal change) reads the final count.
@@ -105,8 +105,9 @@ void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
     }
 }
 
-bool PlugDevice(const GUID &interfaceClass, const std::string &path,
-                std::vector<RegistryValue> values, const DriverDispatch *dispatch, void *device) {
+bool TqsimDevicePlug(const GUID &interfaceClass, const std::string &path,
+                     std::vector<RegistryValue> values, const DriverDispatch *dispatch,
+                     void *device) {
     if (dispatch == nullptr || path.empty()) {
         return false;
     }
@@ -128,7 +129,7 @@ bool PlugDevice(const GUID &interfaceClass, const std::string &path,
     return true;
 }
 
-bool UnplugDevice(const std::string &path) {
+bool TqsimDeviceUnplug(const std::string &path) {
     std::shared_ptr<Device> device = TakePlugged(path);
     if (!device) {
         return false;
@@ -137,7 +138,7 @@ bool UnplugDevice(const std::string &path) {
     return true;
 }
 
-void UnplugAllDevices() {
+void TqsimDeviceUnplugAll() {
     std::vector<std::shared_ptr<Device>> all;
     {
         Devices &devices = State();

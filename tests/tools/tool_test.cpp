@@ -89,15 +89,33 @@ struct TiffImage {
     uint16_t bits = 0;
     uint16_t maxSample = 0;
     std::vector<uint16_t> pixels; // row by row
+    int pages = 0;
+    std::string software;
+    std::string dateTime;
+    std::string description;
 };
 
-// Reads a 16-bit greyscale TIFF back with libtiff; width 0 if it cannot.
-TiffImage ReadTiff(const std::string &path) {
+std::string TextTag(TIFF *tiff, uint32_t tag) {
+    const char *text = nullptr;
+    return TIFFGetField(tiff, tag, &text) == 1 && text != nullptr ? text : "";
+}
+
+// Reads one page of a 16-bit greyscale TIFF back with libtiff; width 0 if it
+// cannot.
+TiffImage ReadTiff(const std::string &path, int page = 0) {
     TiffImage image;
     TIFF *tiff = TIFFOpen(path.c_str(), "r");
     if (tiff == nullptr) {
         return image;
     }
+    image.pages = TIFFNumberOfDirectories(tiff);
+    if (!TIFFSetDirectory(tiff, static_cast<uint16_t>(page))) {
+        TIFFClose(tiff);
+        return image;
+    }
+    image.software = TextTag(tiff, TIFFTAG_SOFTWARE);
+    image.dateTime = TextTag(tiff, TIFFTAG_DATETIME);
+    image.description = TextTag(tiff, TIFFTAG_IMAGEDESCRIPTION);
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &image.width);
     TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &image.height);
     TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &image.bits);
@@ -132,8 +150,10 @@ TEST(ToolTest, ListShowsEveryCameraNewestFirstWithTheLibraryVersion) {
 TEST(ToolTest, InfoPrintsTheThreeRecords) {
     const ToolRun run = RunTool("--sim 1 info 0");
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    for (const char *section : {"camera information", "capability flags 0x", "extended information",
-                                "device state", "integration time"}) {
+    for (const char *section :
+         {"sensor 1024 x 768 samples, 12 bits per sample, binning 1 to 16", "driver version 2.05",
+          "firmware version ", "camera information", "capability flags 0x", "extended information",
+          "device state", "integration time"}) {
         EXPECT_NE(run.output.find(section), std::string::npos) << section << "\n" << run.output;
     }
 }
@@ -144,28 +164,66 @@ TEST(ToolTest, RegisterWriteReadsBackTheValue) {
     EXPECT_NE(run.output.find("register 0x000001f4 = 0x0000beef"), std::string::npos) << run.output;
 }
 
-// Failures exit non-zero and name the result code, or refuse the arguments.
+// Failures of a command exit 1 and name the result code or the reason; usage
+// errors exit 2 and name the option. Nothing is captured before the options
+// and the output have been checked.
 TEST(ToolTest, FailuresExitNonZeroWithTheResultName) {
     struct Case {
         const char *arguments;
         const char *message;
+        int exitCode;
     };
+    const std::string out = " -o " + TempPath("refused.tiff");
     const Case cases[] = {
-        {"--sim 1 info 5", "TqdevOpenDevice: TQDEV_RESULT_INVALID_DEVICE (16)"},
-        {"--sim 2 regs 7 read 0", "TQDEV_RESULT_INVALID_DEVICE (16)"},
-        {"list --sim 1 bogus", "bogus"},
-        {"--sim 1 regs 0 write 0x10", "needs a value"},
-        {"--sim 1 regs 0 read 12z", "not a 32-bit number"},
-        {"--sim 1 regs 0 read 0x100000000", "not a 32-bit number"},
-        {"--sim 1 capture 0 --binning 0 -o x.tiff", "--binning"},
-        {"--sim 1 capture 0 --window 1,2,3 -o x.tiff", "--window"},
+        {"--sim 1 info 5", "TqdevOpenDevice: TQDEV_RESULT_INVALID_DEVICE (16)", 1},
+        {"--sim 2 regs 7 read 0", "TQDEV_RESULT_INVALID_DEVICE (16)", 1},
+        {"list --sim 1 bogus", "bogus", 2},
+        {"--sim 1 bogus", "unknown command 'bogus' (commands: list,", 2},
+        {"--sim 1", "a command is required (commands: list,", 2},
+        {"--sim 1 regs 0 write 0x10", "needs a value", 2},
+        {"--sim 1 regs 0 read 12z", "not a 32-bit number", 2},
+        {"--sim 1 regs 0 read 0x100000000", "not a 32-bit number", 2},
+        {"--sim 1 capture 0 --binning 0 -o x.tiff", "--binning", 2},
+        {"--sim 1 capture 0 --window 1,2,3 -o x.tiff", "--window", 2},
+        {"--sim 1 capture 0 --frames 0 -o x.tiff", "not in range 1 to 1000000", 2},
+        {"--sim 1 capture 0 --mode live --seconds 0 -o x.tiff",
+         "--seconds: expected more than 0 and at most 86400 seconds", 2},
+        {"--sim 1 capture 0 --frames 2 -o x.tiff", "--frames: applies to --mode averaged", 2},
+        {"--sim 1 capture 0 --mode averaged --seconds 1 -o x.tiff", "--seconds: applies", 2},
+        {"--sim 1 capture 0 --mode sequence --stamp -o x.tiff", "--stamp: applies", 2},
+        {"--sim 1 capture 0 --mode averaged --packed -o x.tqpk", "--packed: averaged", 2},
+        {"--sim 1 capture 0 -o /nonexistent-dir/x.tiff", "cannot create '/nonexistent-dir", 2},
+        {"--sim 1 capture 0 -o x.png", "use a .tiff, .tif or .pgm name", 2},
+        {"--sim 1 capture 0 --window 1000,0,100,10",
+         "--window: 1000,0,100,10 does not lie on "
+         "the 1024x768 sensor",
+         1},
+        {"--sim 1 capture 0 --binning 17",
+         "--binning: 17x17 is out of range; this camera "
+         "bins 1 to 16",
+         1},
+        {"--sim 1 capture 0 --window 0,0,100,10 --mirror",
+         "--mirror: needs a window width "
+         "that is a multiple of 64",
+         1},
     };
     for (const Case &c : cases) {
-        const ToolRun run = RunTool(c.arguments);
-        EXPECT_NE(run.exitCode, 0) << c.arguments << "\n" << run.output;
+        const std::string arguments = c.arguments;
+        const ToolRun run = RunTool(arguments + (arguments.find("capture") != std::string::npos &&
+                                                         arguments.find(" -o ") == std::string::npos
+                                                     ? out
+                                                     : ""));
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments << "\n" << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << c.arguments << "\n"
                                                                  << run.output;
+        EXPECT_EQ(run.output.find("result TQDEV"), std::string::npos) << c.arguments;
     }
+}
+
+TEST(ToolTest, VersionNamesToolAndLibrary) {
+    const ToolRun run = RunTool("--version");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output.rfind("tqdev 2.05 (library 2.05, built ", 0), 0u) << run.output;
 }
 
 TEST(ToolTest, WatchReportsCamerasComingAndGoing) {
@@ -181,47 +239,49 @@ TEST(ToolTest, CaptureWritesImagesOfTheRequestedSize) {
     struct Case {
         const char *name;
         const char *arguments;
-        std::vector<const char *> files;
+        int pages;
         uint32_t width;
         uint32_t height;
+        const char *printed; // in the tool's output
     };
     const Case cases[] = {
-        {"single", "--mode single", {"single.tiff"}, 1024, 768},
-        {"binned", "--mode single --binning 2x4", {"binned.tiff"}, 512, 192},
-        {"window", "--mode single --window 8,16,320,200 --binning 2", {"window.tiff"}, 160, 100},
-        {"packed", "--mode single --packed --stamp", {"packed.tiff"}, 1024, 768},
-        {"averaged", "--mode averaged --frames 3", {"averaged.tiff"}, 1024, 768},
-        {"sequence",
-         "--mode sequence --packed",
-         {"sequence-1.tiff", "sequence-2.tiff", "sequence-3.tiff"},
-         1024,
-         768},
-        {"unpacked-sequence",
-         "--mode sequence --binning 4",
-         {"unpacked-sequence-1.tiff", "unpacked-sequence-2.tiff", "unpacked-sequence-3.tiff"},
-         256,
-         192},
-        {"live", "--mode live --frames 5", {"live.tiff"}, 1024, 768},
-        {"live-packed", "--mode live --packed --seconds 0.3", {"live-packed.tiff"}, 1024, 768},
+        {"single", "--mode single", 1, 1024, 768, "mode single"},
+        {"binned", "--mode single --binning 2x4", 1, 512, 192, "binning 2x4"},
+        {"window", "--mode single --window 8,16,320,200 --binning 2", 1, 160, 100, "window"},
+        {"packed", "--mode single --packed --stamp", 1, 1024, 768, "calibration stamp"},
+        {"averaged", "--mode averaged --frames 3", 1, 1024, 768, "3 frames"},
+        {"sequence", "--mode sequence --packed", 3, 1024, 768, "mode sequence"},
+        {"unpacked-sequence", "--mode sequence --binning 4", 3, 256, 192, "binning 4"},
+        {"live", "--mode live --frames 5", 1, 1024, 768, "mode live"},
+        {"live-packed", "--mode live --packed --seconds 0.3", 1, 1024, 768, "mode live"},
     };
     for (const Case &c : cases) {
         const std::string output = TempPath(std::string(c.name) + ".tiff");
         const ToolRun run =
             RunTool(std::string("--sim 1 capture 0 ") + c.arguments + " -o " + output);
         ASSERT_EQ(run.exitCode, 0) << c.name << "\n" << run.output;
-        for (const char *file : c.files) {
-            const TiffImage image = ReadTiff(TempPath(file));
-            EXPECT_EQ(image.width, c.width) << c.name << " " << file;
-            EXPECT_EQ(image.height, c.height) << c.name << " " << file;
-            EXPECT_EQ(image.bits, 16) << c.name << " " << file;
-            EXPECT_GT(image.maxSample, 0) << c.name << " " << file;
-            EXPECT_LE(image.maxSample, 4095) << c.name << " " << file;
+        for (int page = 0; page < c.pages; ++page) {
+            const TiffImage image = ReadTiff(output, page);
+            EXPECT_EQ(image.pages, c.pages) << c.name;
+            EXPECT_EQ(image.width, c.width) << c.name << " " << page;
+            EXPECT_EQ(image.height, c.height) << c.name << " " << page;
+            EXPECT_EQ(image.bits, 16) << c.name << " " << page;
+            EXPECT_GT(image.maxSample, 0) << c.name << " " << page;
+            EXPECT_LE(image.maxSample, 4095) << c.name << " " << page;
+            EXPECT_EQ(image.software, "tqdev 2.05") << c.name;
+            EXPECT_EQ(image.dateTime.size(), 19u) << c.name;
+            EXPECT_NE(image.description.find(c.printed), std::string::npos)
+                << c.name << ": " << image.description;
         }
     }
+    // Live focus delivers exactly the frames asked for.
+    const ToolRun live =
+        RunTool("--sim 1 capture 0 --mode live --frames 4 -o " + TempPath("counted.tiff"));
+    EXPECT_NE(live.output.find("\nframes 4\n"), std::string::npos) << live.output;
 }
 
 // The options reach the camera as the window, binning and readout they name:
-// the written image is the camera's first frame for those settings, pixel for
+// the written image is the camera's frame for those settings, pixel for
 // pixel, through the library's in-place unpacking and through a container.
 TEST(ToolTest, CapturedPixelsAreTheCamerasFrame) {
     struct Case {
@@ -253,10 +313,14 @@ TEST(ToolTest, CapturedPixelsAreTheCamerasFrame) {
         settings.extra_words[0] = c.readout;
         const TiffImage image = ReadTiff(output);
         ASSERT_GT(image.width, 0u) << c.name;
+        // Unpacked output first takes one packed frame to learn the image's
+        // geometry from its container, so the image is the second frame.
+        const uint32_t frame = std::string(c.arguments).find("--packed") == std::string::npos;
         size_t mismatches = 0;
         for (uint32_t row = 0; row < image.height; ++row) {
             for (uint32_t column = 0; column < image.width; ++column) {
-                const uint16_t expected = TqsimExpectedPixel(&config, &settings, 0, row, column);
+                const uint16_t expected =
+                    TqsimExpectedPixel(&config, &settings, frame, row, column);
                 mismatches += image.pixels[size_t{row} * image.width + column] != expected;
             }
         }

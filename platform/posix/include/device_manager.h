@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "win32_subset.h"
 
-// Exported so that tests can plug devices with drivers of their own.
+// Exported, under Tqsim names only, so that tests can plug devices with
+// drivers of their own.
 #define TQSIM_INTERNAL_API __attribute__((visibility("default")))
 
 namespace tqsim {
@@ -63,22 +65,41 @@ struct DriverDispatch {
     void (*release)(void *device);
 };
 
+extern "C" {
+
 // Stores the outcome of a taken request in its OVERLAPPED block and then
 // signals the block's event, as the I/O manager does.
-TQSIM_INTERNAL_API void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes);
+TQSIM_INTERNAL_API void TqsimDeviceCompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes);
 
 // Plugs a device interface of the given class; enumeration order is plug order.
 // Returns false when the path is already present.
-TQSIM_INTERNAL_API bool PlugDevice(const GUID &interfaceClass, const std::string &path,
-                                   std::vector<RegistryValue> values,
-                                   const DriverDispatch *dispatch, void *device);
+TQSIM_INTERNAL_API bool TqsimDevicePlug(const GUID &interfaceClass, const std::string &path,
+                                        std::vector<RegistryValue> values,
+                                        const DriverDispatch *dispatch, void *device);
 
 // Unplugs the device with this path: it leaves enumeration, its driver's remove
 // runs, and release follows once its last handle is closed. Returns false when
 // no such device is plugged.
-TQSIM_INTERNAL_API bool UnplugDevice(const std::string &path);
+TQSIM_INTERNAL_API bool TqsimDeviceUnplug(const std::string &path);
 
 // Unplugs every device.
-TQSIM_INTERNAL_API void UnplugAllDevices();
+TQSIM_INTERNAL_API void TqsimDeviceUnplugAll();
+
+} // extern "C"
+
+inline void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes) {
+    TqsimDeviceCompleteIo(overlapped, error, bytes);
+}
+inline bool PlugDevice(const GUID &interfaceClass, const std::string &path,
+                       std::vector<RegistryValue> values, const DriverDispatch *dispatch,
+                       void *device) {
+    return TqsimDevicePlug(interfaceClass, path, std::move(values), dispatch, device);
+}
+inline bool UnplugDevice(const std::string &path) {
+    return TqsimDeviceUnplug(path);
+}
+inline void UnplugAllDevices() {
+    TqsimDeviceUnplugAll();
+}
 
 } // namespace tqsim

@@ -146,6 +146,40 @@ constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
 // Heap
 constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
 
+// libtqsim exports nothing but Tqsim names: the calls below keep their Windows
+// names in source and link as TqsimWin<name>, so a host program that defines
+// a GetLastError, Sleep or CloseHandle of its own cannot replace them.
+#define CreateMutexA TqsimWinCreateMutexA
+#define ReleaseMutex TqsimWinReleaseMutex
+#define CreateEventA TqsimWinCreateEventA
+#define SetEvent TqsimWinSetEvent
+#define ResetEvent TqsimWinResetEvent
+#define WaitForSingleObject TqsimWinWaitForSingleObject
+#define CreateThread TqsimWinCreateThread
+#define Sleep TqsimWinSleep
+#define CloseHandle TqsimWinCloseHandle
+#define GetLastError TqsimWinGetLastError
+#define SetLastError TqsimWinSetLastError
+#define GetProcessHeap TqsimWinGetProcessHeap
+#define HeapAlloc TqsimWinHeapAlloc
+#define HeapFree TqsimWinHeapFree
+#define CreateFileA TqsimWinCreateFileA
+#define DeviceIoControl TqsimWinDeviceIoControl
+#define GetOverlappedResult TqsimWinGetOverlappedResult
+#define SetupDiGetClassDevsA TqsimWinSetupDiGetClassDevsA
+#define SetupDiEnumDeviceInterfaces TqsimWinSetupDiEnumDeviceInterfaces
+#define SetupDiGetDeviceInterfaceDetailA TqsimWinSetupDiGetDeviceInterfaceDetailA
+#define SetupDiOpenDevRegKey TqsimWinSetupDiOpenDevRegKey
+#define SetupDiDestroyDeviceInfoList TqsimWinSetupDiDestroyDeviceInfoList
+#define RegQueryValueExA TqsimWinRegQueryValueExA
+#define RegCloseKey TqsimWinRegCloseKey
+#define FormatMessageA TqsimWinFormatMessageA
+#define LocalFree TqsimWinLocalFree
+#define LoadLibraryExA TqsimWinLoadLibraryExA
+#define FreeLibrary TqsimWinFreeLibrary
+#define GetStdHandle TqsimWinGetStdHandle
+#define WriteFile TqsimWinWriteFile
+
 // Kernel objects
 TQSIM_WIN32_API HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner,
                                            LPCSTR name);

@@ -2,6 +2,8 @@
 // (checked at compile time) and in C (compared at run time).
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,6 +68,55 @@ TEST(PublicHeader, CompiledAsCHasTheSameLayout) {
     ASSERT_EQ(tqdev_c_layout_count, expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(tqdev_c_layout[i], expected[i]) << "layout entry " << i;
+    }
+}
+
+// Every code the library produces has its name; any other value (a driver's
+// own code) has none.
+TEST(PublicHeader, ResultNames) {
+    const std::vector<std::pair<uint32_t, std::string>> named = {
+        {0, "TQDEV_RESULT_OK"},
+        {3, "TQDEV_RESULT_INVALID_PARAMETER"},
+        {4, "TQDEV_RESULT_SYSTEM_ERROR"},
+        {5, "TQDEV_RESULT_INVALID_BUFFER"},
+        {7, "TQDEV_RESULT_CANCELLED"},
+        {8, "TQDEV_RESULT_DEVICE_NOT_FOUND"},
+        {10, "TQDEV_RESULT_DEVICE_NOT_OPEN"},
+        {11, "TQDEV_RESULT_DEVICE_ALREADY_OPEN"},
+        {12, "TQDEV_RESULT_OPEN_FAILED"},
+        {14, "TQDEV_RESULT_OUT_OF_MEMORY"},
+        {16, "TQDEV_RESULT_INVALID_DEVICE"},
+        {18, "TQDEV_RESULT_NOT_INITIALIZED"},
+        {25, "TQDEV_RESULT_LIVE_FOCUS_STOPPED"},
+    };
+    for (const auto &[code, name] : named) {
+        ASSERT_NE(TqdevResultName(code), nullptr) << code;
+        EXPECT_EQ(TqdevResultName(code), name);
+    }
+    for (uint32_t code : {1u, 2u, 6u, 9u, 13u, 15u, 17u, 19u, 24u, 26u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(TqdevResultName(code), nullptr) << code;
+    }
+}
+
+// The unpacked image is the window over the binning factors, 0 counting as 1.
+TEST(PublicHeader, UnpackedGeometry) {
+    struct Case {
+        uint32_t width, height, hBinning, vBinning, columns, rows;
+    };
+    const Case cases[] = {
+        {1024, 768, 0, 0, 1024, 768},
+        {1024, 768, 1, 1, 1024, 768},
+        {320, 200, 2, 3, 160, 66},
+        {7, 5, 8, 8, 0, 0},
+    };
+    for (const Case &c : cases) {
+        TQDEV_FRAME_INFO info = {};
+        info.width = c.width;
+        info.height = c.height;
+        info.h_binning = c.hBinning;
+        info.v_binning = c.vBinning;
+        EXPECT_EQ(TqdevUnpackedWidth(&info), c.columns) << c.width << "/" << c.hBinning;
+        EXPECT_EQ(TqdevUnpackedHeight(&info), c.rows) << c.height << "/" << c.vBinning;
     }
 }
 

@@ -1,0 +1,2 @@
+// Must not build: image data knows nothing of devices.
+#include "tqdev_lib_nt.h"

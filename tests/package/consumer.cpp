@@ -1,0 +1,2 @@
+// The same application, compiled as C++17.
+#include "consumer.c"
