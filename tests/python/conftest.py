@@ -25,10 +25,13 @@ DARK_COLUMNS = 4
 
 def pattern(line, column, frame, seed):
     """The simulator's pattern sample, vectorised over line and column arrays."""
+    def u32(v):
+        return np.asarray(v, dtype=np.uint32)
+
     with np.errstate(over="ignore"):
-        x = (np.uint32(line) * np.uint32(0x9E3779B1)) ^ (np.uint32(column) * np.uint32(0x85EBCA77))
-        x ^= np.uint32(frame) * np.uint32(0xC2B2AE3D)
-        x ^= np.uint32(seed) * np.uint32(0x27D4EB2F)
+        x = (u32(line) * np.uint32(0x9E3779B1)) ^ (u32(column) * np.uint32(0x85EBCA77))
+        x = x ^ (u32(frame) * np.uint32(0xC2B2AE3D))
+        x = x ^ (u32(seed) * np.uint32(0x27D4EB2F))
         x ^= x >> np.uint32(15)
         x *= np.uint32(0x2C1B3C6D)
         x ^= x >> np.uint32(12)
