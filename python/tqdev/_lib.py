@@ -60,6 +60,9 @@ def _candidates(name: str) -> list[str]:
     folders = [Path(f) for f in os.environ.get("TQDEV_LIBRARY_DIR", "").split(os.pathsep) if f]
     here = Path(__file__).resolve().parent
     folders += [here, here.parent]
+    # Run from a checkout: its default build.
+    build = here.parent.parent / "build" / "default"
+    folders += [build / "library", build / "platform" / "posix"]
     found = [str(f / name) for f in folders if (f / name).exists()]
     return found + [name]
 
