@@ -367,12 +367,11 @@ class Camera:
     def capture_async(self, settings: Optional[Settings] = None, mode: str = "single",
                       frames: int = 4,
                       on_progress: Optional[Callable[[int], None]] = None
-                      ) -> concurrent.futures.Future:
-        """Starts a capture and returns a Future of what capture() would return.
+                      ) -> "CaptureFuture":
+        """Starts a capture and returns a future of what capture() would return.
 
-        on_progress(percent) is called on a library thread when the capture ends
-        (averaged captures: the record's percentage as it grows is in the future's
-        `percent` attribute).
+        on_progress(100) is called on a library thread when the capture has ended,
+        after the future is complete; the future's `percent` follows it meanwhile.
         """
         settings, number = _settings(settings), _mode(mode)
         if number == LIVE_FOCUS:
@@ -393,6 +392,19 @@ class Camera:
         return LiveView(self, _settings(settings), ring, keep, on_frame)
 
 
+class CaptureFuture(concurrent.futures.Future):
+    """The future result of an asynchronous capture. `percent` is how far the library
+    reports it (averaged captures count their frames); Camera.cancel() ends it early."""
+
+    def __init__(self, progress: r.PROGRESS):
+        super().__init__()
+        self._record = progress
+
+    @property
+    def percent(self) -> int:
+        return 100 if self.done() else self._record.Percent
+
+
 class _AsyncCapture:
     def __init__(self, index, params, buffers, mode, on_progress):
         self.index = index
@@ -401,11 +413,10 @@ class _AsyncCapture:
         self.mode = mode
         self.on_progress = on_progress
         self.progress = r.PROGRESS()
-        self.future: concurrent.futures.Future = concurrent.futures.Future()
-        self.future.percent = lambda: self.progress.Percent
+        self.future = CaptureFuture(self.progress)
         self.key = 0
 
-    def start(self) -> concurrent.futures.Future:
+    def start(self) -> CaptureFuture:
         self.key = _dispatch.register(self)
         self.progress.Callback = _dispatch.PROGRESS_THUNK
         self.progress.UserData = self.key

@@ -50,10 +50,12 @@ def test_asynchronous_capture_completes_its_future(camera, sim_camera):
     camera.shape(settings)
     first = sim_camera.frame_count()
     calls = []
+    sim_camera.set_timing(frame_period_us=100_000)  # homing and three frames: 0.4 s
     future = camera.capture_async(settings, "sequence", on_progress=calls.append)
+    assert not future.done() and future.percent == 0
     frames = future.result(timeout=10)
     np.testing.assert_array_equal(frames[2], expected_image(settings, first + 2))
-    assert calls == [100]
+    assert calls == [100] and future.percent == 100
 
 
 def test_live_focus_yields_ring_frames_until_stopped(camera, sim_camera):
