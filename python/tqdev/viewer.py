@@ -60,17 +60,23 @@ def main(argv: Optional[list[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="python3 -m tqdev.viewer", description=__doc__.split("\n")[0])
     parser.add_argument("--sim", type=int, default=0, metavar="N",
                         help="plug N simulated cameras first (Linux)")
+    parser.add_argument("--plug-timer", type=int, default=0, metavar="MS",
+                        help="every MS milliseconds plug a simulated camera, or unplug the "
+                             "oldest once --sim + 1 are plugged (a hot-plug demo)")
     parser.add_argument("--camera", type=int, default=None, help="camera index to start with")
     parser.add_argument("--quit-after", type=float, default=0, metavar="S",
                         help="run for S seconds, then save --snapshot/--screenshot and quit")
     parser.add_argument("--snapshot", help="with --quit-after: the shown frame as 16-bit TIFF")
     parser.add_argument("--screenshot", help="with --quit-after: the window as PNG")
     args = parser.parse_args(argv)
-    if args.sim < 0:
-        parser.error("--sim needs 0 or more")
+    if args.sim < 0 or args.plug_timer < 0:
+        parser.error("--sim and --plug-timer need 0 or more")
 
     for _ in range(args.sim):
         tqdev.sim.plug(frame_period_us=SIM_FRAME_PERIOD_US)
+
+    if args.plug_timer:
+        tqdev.sim.start_plug_timer(args.plug_timer, args.sim + 1)
 
     import pyqtgraph as pg
     from pyqtgraph.Qt import QtCore, QtWidgets
