@@ -295,6 +295,12 @@ class Camera:
         check(library().TqdevFrameSize(self.index, byref(params), byref(size)), "TqdevFrameSize")
         return size.value
 
+    def write_settings(self, settings: Optional[Settings] = None, mode: str = "single") -> None:
+        """Hands capture settings to the camera without capturing."""
+        params = _settings(settings).params(_mode(mode))
+        check(library().TqdevWriteCaptureParams(self.index, byref(params)),
+              "TqdevWriteCaptureParams")
+
     def frame_info(self, settings: Optional[Settings] = None) -> r.FRAME_INFO:
         """The frame descriptor the camera gives for these settings.
 
@@ -312,7 +318,8 @@ class Camera:
     def shape(self, settings: Optional[Settings] = None) -> tuple[int, int]:
         """(rows, columns) of the images these settings give; remembered per settings."""
         settings = _settings(settings)
-        key = Settings(**{**settings.__dict__, "packed": False, "stamp": False})
+        # Exposure and output form do not change the image's geometry.
+        key = Settings(**{**settings.__dict__, "packed": False, "stamp": False, "exposure_us": 0})
         if key not in self._shapes:
             self._shapes[key] = self.frame_info(settings).shape
         return self._shapes[key]
