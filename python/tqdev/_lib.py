@@ -50,8 +50,10 @@ def check(code: int, operation: str) -> None:
         raise TqdevError(code, operation)
 
 
-_LIB_NAME = "tqdev_lib64.dll" if sys.platform == "win32" else "libtqdev_lib64.so"
-_SIM_NAME = "libtqsim.so"
+# An installed run-time package may hold only the versioned names.
+_LIB_NAMES = (["tqdev_lib64.dll"] if sys.platform == "win32"
+              else ["libtqdev_lib64.so", "libtqdev_lib64.so.2"])
+_SIM_NAMES = ["libtqsim.so", "libtqsim.so.2"]
 
 
 def _candidates(name: str) -> list[str]:
@@ -67,16 +69,20 @@ def _candidates(name: str) -> list[str]:
     return found + [name]
 
 
-def _load(name: str, mode: int) -> ctypes.CDLL:
+def _load(names: list[str], mode: int) -> ctypes.CDLL:
     errors = []
-    for path in _candidates(name):
+    paths = [p for name in names for p in _candidates(name)]
+    # Files found in a folder first, then the system's search by name.
+    paths = [p for p in paths if os.sep in p] + [p for p in paths if os.sep not in p]
+    for path in paths:
         try:
             if sys.platform == "win32":
                 return ctypes.WinDLL(path)
             return ctypes.CDLL(path, mode=mode)
         except OSError as error:
             errors.append(f"{path}: {error}")
-    raise OSError(f"cannot load {name}; set TQDEV_LIBRARY_DIR. Tried:\n  " + "\n  ".join(errors))
+    raise OSError(f"cannot load {names[0]}; set TQDEV_LIBRARY_DIR. Tried:\n  " +
+                  "\n  ".join(errors))
 
 
 _lock = threading.Lock()
@@ -165,7 +171,7 @@ def simulator():
         if _sim is None:
             if sys.platform == "win32":
                 raise OSError("simulated cameras exist only on Linux")
-            sim = _load(_SIM_NAME, ctypes.RTLD_GLOBAL)
+            sim = _load(_SIM_NAMES, ctypes.RTLD_GLOBAL)
             _declare_simulator(sim)
             _sim = sim
         return _sim
@@ -184,7 +190,7 @@ def library():
             pass
     with _lock:
         if _lib is None:
-            lib = _load(_LIB_NAME, ctypes.RTLD_GLOBAL if sys.platform != "win32" else 0)
+            lib = _load(_LIB_NAMES, ctypes.RTLD_GLOBAL if sys.platform != "win32" else 0)
             _declare_library(lib)
             _lib = lib
         return _lib
