@@ -8,14 +8,17 @@ On Linux the cameras are simulated; `tqdev.sim` plugs them.
 """
 
 from ._lib import RESULT_NAMES, TqdevError, result_name
-from .camera import (Camera, CameraDescription, CaptureFuture, LiveView, cameras, enable_diagnostics, init,
-                     on_hotplug, terminate, version)
+from .async_capture import CaptureFuture
+from .camera import Camera
+from .live import LiveView
+from .session import (CameraDescription, cameras, enable_diagnostics, init, on_hotplug,
+                      terminate, version)
 from .image import frame_info, unpack
 from .settings import Settings
 
-__all__ = ["Camera", "CameraDescription", "CaptureFuture", "LiveView", "Settings", "TqdevError", "RESULT_NAMES",
-           "cameras", "enable_diagnostics", "frame_info", "init", "on_hotplug", "result_name",
-           "terminate", "unpack", "version"]
+__all__ = ["Camera", "CameraDescription", "CaptureFuture", "LiveView", "Settings", "TqdevError",
+           "RESULT_NAMES", "cameras", "enable_diagnostics", "frame_info", "init", "on_hotplug",
+           "result_name", "terminate", "unpack", "version"]
 
 
 def __getattr__(name):
