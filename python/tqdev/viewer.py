@@ -89,7 +89,13 @@ def main(argv: Optional[list[str]] = None) -> int:
     elif window.camera_list.count():
         window.camera_list.setCurrentRow(0)
     if args.quit_after > 0:
+        deadline = time.monotonic() + args.quit_after + 20
+
         def finish():
+            # A slow start may not have shown a frame yet: give it a little longer.
+            if window.shown is None and window.view is not None and time.monotonic() < deadline:
+                QtCore.QTimer.singleShot(200, finish)
+                return
             if args.screenshot:
                 window.grab().save(args.screenshot)
             if args.snapshot:
