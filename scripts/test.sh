@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: optimised, under AddressSanitizer +
-# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer; checks
+# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer; the
+# Python package and its viewer (under a virtual display); checks
 # the installed package with applications built against it; builds
 # the Windows DLL and checks its exports; runs the integration suite on the
 # real DLL and camera driver under Wine; runs the unpacker's fuzz target for a
@@ -20,6 +21,10 @@ for preset in default asan tsan; do
     ctest --preset "$preset" -j "$jobs"
   fi
 done
+
+echo "=== python ==="
+# Debian's interpreter: it has the python3-* packages deps.sh installs.
+TQDEV_BUILD_DIR=build/default /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python
 
 echo "=== package ==="
 ./scripts/check_package.sh

@@ -1,0 +1,29 @@
+"""tqdev: 12-bit cameras from Python, frames as numpy arrays.
+
+    import tqdev
+    with tqdev.Camera(0) as cam:
+        image = cam.capture()          # numpy.uint16, (rows, columns)
+
+On Linux the cameras are simulated; `tqdev.sim` plugs them.
+"""
+
+from ._lib import RESULT_NAMES, TqdevError, result_name
+from .async_capture import CaptureFuture
+from .camera import Camera
+from .live import LiveView
+from .session import (CameraDescription, cameras, enable_diagnostics, init, on_hotplug,
+                      terminate, version)
+from .image import frame_info, unpack
+from .settings import Settings
+
+__all__ = ["Camera", "CameraDescription", "CaptureFuture", "LiveView", "Settings", "TqdevError",
+           "RESULT_NAMES", "cameras", "enable_diagnostics", "frame_info", "init", "on_hotplug",
+           "result_name", "terminate", "unpack", "version"]
+
+
+def __getattr__(name):
+    # The simulator is loaded only when asked for.
+    if name == "sim":
+        import importlib
+        return importlib.import_module(".sim", __name__)
+    raise AttributeError(name)
