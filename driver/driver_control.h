@@ -11,8 +11,9 @@
 
 #define TQCAM_CONTROL_COUNTERS 0      /* reply: TQCAM_COUNTERS */
 #define TQCAM_CONTROL_SCRIPT_RESULT 1 /* a: request, b: status word 0 of its next serving */
-#define TQCAM_CONTROL_SCRIPT_WORDS 2  /* a: request, words: status words 1..6 of its next serving  \
-                                       */
+#define TQCAM_CONTROL_SCRIPT_WORDS                                                                 \
+    2                          /* a: request, words: status words 1..6 of its next serving         \
+                                */
 #define TQCAM_CONTROL_REFUSE 3 /* a: control code, b: NTSTATUS its next call ends with at issue */
 #define TQCAM_CONTROL_FAIL_STATUS 4 /* b: NTSTATUS the next status transfer ends with */
 #define TQCAM_CONTROL_HOLD 5      /* a: 1 holds requests issued from now on, 0 serves them again */
