@@ -5,8 +5,10 @@
 //
 // Input: byte 0 chooses the variant (bit 0: also unpack in place; bit 1:
 // header_size 80; bit 2: wrong magic; bit 3: set image_size and packed_size
-// to what the shape needs; bit 4: take the in-place row limit from byte 69),
+// to what the shape needs; bit 4: take the in-place row limit from byte 69;
+// bit 5: header_size 60, inside the header),
 // bytes 1..68 are the descriptor, the rest fills the packed stream, repeated.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -60,12 +62,12 @@ bool SmallFrame(const FrameGeometry &geo) {
 
 void CheckContainer(uint8_t variant, const TQDEV_FRAME_INFO &info, const uint8_t *stream,
                     size_t streamSize) {
-    const uint32_t headerSize = (variant & 2) != 0 ? 80 : 76;
+    const uint32_t headerSize = (variant & 2) != 0 ? 80 : (variant & 32) != 0 ? 60 : 76;
     const bool consistent = FrameInfoIsConsistent(info);
     const uint64_t packedBytes = consistent ? info.packed_size : 0;
     if (headerSize + packedBytes > kLargest || (consistent && info.image_size > kLargest))
         return;
-    Guarded container(headerSize + packedBytes);
+    Guarded container(std::max<uint64_t>(76, headerSize + packedBytes));
     WriteImageHeader(container.data(), info);
     std::memcpy(container.data() + 4, &headerSize, 4);
     if ((variant & 4) != 0)
@@ -75,7 +77,7 @@ void CheckContainer(uint8_t variant, const TQDEV_FRAME_INFO &info, const uint8_t
 
     uint32_t size = 0xDEADBEEF;
     const uint32_t query = UnpackImage(container.data(), nullptr, &size, 0);
-    const bool accepted = consistent && (variant & 4) == 0;
+    const bool accepted = consistent && (variant & 4) == 0 && headerSize >= 76;
     Require(query == (accepted ? TQDEV_RESULT_OK : TQDEV_RESULT_INVALID_PARAMETER));
     Require(size == (accepted ? info.image_size : 0xDEADBEEF));
     Guarded pixels(accepted ? info.image_size : 64);

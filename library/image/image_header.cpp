@@ -21,5 +21,10 @@ const uint8_t *ParseImageHeader(const void *image, TQDEV_FRAME_INFO *info) {
     std::memcpy(&in.header_size, bytes + offsetof(TQDEV_IMAGE_HEADER, header_size),
                 sizeof in.header_size);
     std::memcpy(info, bytes + offsetof(TQDEV_IMAGE_HEADER, frame_info), sizeof *info);
+    // A stream inside the header, or a container larger than 32 bits can
+    // describe, is not one this library wrote.
+    if (in.header_size < ImageHeaderSize() ||
+        uint64_t{in.header_size} + info->packed_size > UINT32_MAX)
+        return nullptr;
     return bytes + in.header_size;
 }

@@ -268,7 +268,9 @@ typedef struct TQDEV_FRAME_INFO {
 } TQDEV_FRAME_INFO;
 
 /* Header of a packed image container (76 bytes), followed by the packed
- * stream at header_size bytes from its start. */
+ * stream at header_size bytes from its start. A container handed to
+ * TqdevUnpackImage must hold header_size + frame_info.packed_size bytes;
+ * a header_size below 76 is refused. */
 typedef struct TQDEV_IMAGE_HEADER {
     uint32_t magic; /* TQDEV_IMAGE_MAGIC */
     uint32_t header_size;
@@ -470,10 +472,11 @@ TQDEV_API uint32_t TQDEV_CALL TqdevGetIntegrationTime(uint32_t device, uint32_t 
                                                       TQDEV_PROGRESS *progress);
 
 /* Unpacks a packed image container into 16-bit pixels (image_size bytes).
- * With pixels null, only stores the size. reserved must be 0. Works
+ * image must hold header_size + packed_size bytes. With pixels null, only
+ * stores the size. reserved must be 0. Works
  * initialised or not, on any thread. Returns OK, or INVALID_PARAMETER for a
- * bad argument, a wrong magic or a descriptor inconsistent with its
- * container. */
+ * bad argument, a wrong magic, a header size below 76 or a descriptor
+ * inconsistent with its container. */
 TQDEV_API uint32_t TQDEV_CALL TqdevUnpackImage(const void *image, uint16_t *pixels,
                                                uint32_t *image_size, uintptr_t reserved);
 

@@ -50,10 +50,14 @@ TEST(UnpackImage, RefusesBadArgumentsAndInconsistentDescriptors) {
         Change change;
         uintptr_t reserved = 0;
         bool wrongMagic = false;
+        uint32_t headerSize = 76; // written into the container after it is built
     };
     const Case cases[] = {
         {"reserved not zero", [](auto &) {}, 1},
         {"wrong magic", [](auto &) {}, 0, true},
+        {"header size 0: the stream would overlap the header", [](auto &) {}, 0, false, 0},
+        {"header size one byte short of the header", [](auto &) {}, 0, false, 75},
+        {"header and stream beyond 32 bits", [](auto &) {}, 0, false, 0xFFFFFFF0u},
         {"line width 0", [](auto &i) { i.line_width = 0; }},
         {"line width near the 32-bit end", [](auto &i) { i.line_width = INT32_MAX - 3; }},
         {"negative left", [](auto &i) { i.left = -1; }},
@@ -83,6 +87,7 @@ TEST(UnpackImage, RefusesBadArgumentsAndInconsistentDescriptors) {
         std::vector<uint8_t> container = Container(info);
         if (c.wrongMagic)
             container[0] ^= 1;
+        std::memcpy(container.data() + 4, &c.headerSize, 4);
         std::vector<uint16_t> pixels(16, 0xBEEF);
         uint32_t size = 12345;
         EXPECT_EQ(TQDEV_RESULT_INVALID_PARAMETER,
@@ -90,7 +95,9 @@ TEST(UnpackImage, RefusesBadArgumentsAndInconsistentDescriptors) {
             << c.what;
         EXPECT_EQ(12345u, size) << c.what;
         EXPECT_EQ(std::vector<uint16_t>(16, 0xBEEF), pixels) << c.what;
-        EXPECT_EQ(c.reserved != 0 || c.wrongMagic, FrameInfoIsConsistent(info)) << c.what;
+        EXPECT_EQ(c.reserved != 0 || c.wrongMagic || c.headerSize != 76,
+                  FrameInfoIsConsistent(info))
+            << c.what;
     }
 }
 
