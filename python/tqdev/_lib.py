@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import ctypes
+import ctypes.util
 import os
 import sys
 import threading
@@ -58,7 +59,7 @@ _SIM_NAMES = ["libtqsim.so", "libtqsim.so.2"]
 
 def _candidates(name: str) -> list[str]:
     """Where a library is looked for: the folders of TQDEV_LIBRARY_DIR (a path list),
-    beside the package, then the system's library path."""
+    beside the package, then the system's library path (on Windows, PATH)."""
     folders = [Path(f) for f in os.environ.get("TQDEV_LIBRARY_DIR", "").split(os.pathsep) if f]
     here = Path(__file__).resolve().parent
     folders += [here, here.parent]
@@ -66,6 +67,11 @@ def _candidates(name: str) -> list[str]:
     build = here.parent.parent / "build" / "default"
     folders += [build / "library", build / "platform" / "posix"]
     found = [str(f / name) for f in folders if (f / name).exists()]
+    # Windows loads a bare DLL name without searching PATH; find_library does.
+    if sys.platform == "win32":
+        on_path = ctypes.util.find_library(name)
+        if on_path:
+            found.append(on_path)
     return found + [name]
 
 
