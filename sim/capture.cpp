@@ -2,6 +2,7 @@
 // or homing does to the camera; the simulator waits out exposure, readout and
 // frame period in real time, ending at once when the job is aborted.
 #include <chrono>
+#include <new>
 
 #include "sim_camera.h"
 
@@ -14,6 +15,27 @@ using Clock = std::chrono::steady_clock;
 bool WaitUntil(Camera &camera, Job &job, std::unique_lock<std::mutex> &held,
                Clock::time_point deadline) {
     return !camera.changed.wait_until(held, deadline, [&] { return job.abortError != 0; });
+}
+
+// Writes the frame from the camera's prepared stream when no other frame is
+// using it and there is room for it; the storage grows to the largest window.
+std::uint32_t FillFrame(Camera &camera, const TQCORE_REQUEST &request, std::uint32_t number,
+                        std::uint16_t dark) {
+    const TQCORE_SENSOR &sensor = camera.core.sensor;
+    std::unique_lock<std::mutex> owned(camera.patternLock, std::try_to_lock);
+    if (!owned) {
+        return TqcoreFillFrame(&sensor, &request, number, dark, nullptr);
+    }
+    const std::size_t needed = TqcorePatternBytes(&sensor, &request);
+    if (needed > camera.patternBytes.size()) {
+        try {
+            camera.patternBytes.resize(needed);
+        } catch (const std::bad_alloc &) {
+            return TqcoreFillFrame(&sensor, &request, number, dark, nullptr);
+        }
+        camera.pattern = TQCORE_PATTERN{camera.patternBytes.data(), camera.patternBytes.size(), {}};
+    }
+    return TqcoreFillFrame(&sensor, &request, number, dark, &camera.pattern);
 }
 
 } // namespace
@@ -34,8 +56,7 @@ void ServeFrame(Camera &camera, Job &job, TQCORE_REQUEST &request,
             // The buffer stays the caller's until the job completes; the lock
             // is not needed while writing it.
             held.unlock();
-            const std::uint32_t bytes =
-                TqcoreFillFrame(&camera.core.sensor, &request, number, dark);
+            const std::uint32_t bytes = FillFrame(camera, request, number, dark);
             held.lock();
             if (job.abortError == 0) {
                 TqcoreFrameDelivered(&camera.core, &request, bytes);

@@ -108,6 +108,11 @@ struct Camera {
     std::condition_variable changed; // any job, hold or stop changed
     TQSIM_CAMERA_CONFIG config{};
     TQCORE_CAMERA core{}; // records and capture state, served by the shared core
+    // The stream of the window served last, prepared once (capture.cpp). A
+    // frame written while another one holds it is written sample by sample.
+    std::mutex patternLock;
+    std::vector<std::uint8_t> patternBytes;
+    TQCORE_PATTERN pattern{};
     Scripts scripts;
     std::vector<TQSIM_CALL_RECORD> log;
     // Service

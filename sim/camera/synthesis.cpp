@@ -40,21 +40,122 @@ std::uint16_t StatusSample(std::uint32_t sample, const FrameStamp &stamp) {
     return 0;
 }
 
+std::size_t PackedLineBytes(const FrameGeometry &frame) {
+    return PaddedLineWidth(frame) / 8 * 12;
+}
+
+void WriteStreamGroup(const FrameGeometry &frame, std::uint32_t line, std::uint32_t first,
+                      const FrameStamp &stamp, std::uint8_t *out) {
+    std::uint16_t group[8];
+    for (std::uint32_t k = 0; k < 8; ++k) {
+        group[k] = StreamSample(frame, line, first + k, stamp);
+    }
+    PackGroup(group, out);
+}
+
 std::size_t WritePacked(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out) {
     const std::uint32_t lines = StreamLines(frame);
     const std::uint32_t padded = PaddedLineWidth(frame);
     std::size_t offset = 0;
     for (std::uint32_t line = 0; line < lines; ++line) {
         for (std::uint32_t first = 0; first < padded; first += 8) {
-            std::uint16_t group[8];
-            for (std::uint32_t k = 0; k < 8; ++k) {
-                group[k] = StreamSample(frame, line, first + k, stamp);
-            }
-            PackGroup(group, out + offset);
+            WriteStreamGroup(frame, line, first, stamp, out + offset);
             offset += 12;
         }
     }
     return offset;
+}
+
+// What a prepared stream depends on.
+void KeyOf(const FrameGeometry &frame, std::uint32_t seed, std::uint32_t key[8]) {
+    const std::uint32_t values[8] = {1,
+                                     frame.x0,
+                                     frame.y0,
+                                     frame.width,
+                                     frame.height,
+                                     frame.vb,
+                                     static_cast<std::uint32_t>(frame.info.line_width),
+                                     seed};
+    for (int i = 0; i < 8; ++i) {
+        key[i] = values[i];
+    }
+}
+
+bool SameKey(const std::uint32_t a[8], const std::uint32_t b[8]) {
+    for (int i = 0; i < 8; ++i) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The window lines of the stream with position parts only; the dark columns
+// and the padding are written per frame.
+void Prepare(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t *bytes) {
+    const std::uint32_t lineWidth = static_cast<std::uint32_t>(frame.info.line_width);
+    const std::uint32_t padded = PaddedLineWidth(frame);
+    std::size_t offset = PackedLineBytes(frame);
+    for (std::uint32_t row = 0; row < frame.height; ++row) {
+        for (std::uint32_t first = 0; first < padded; first += 8) {
+            std::uint16_t group[8];
+            for (std::uint32_t k = 0; k < 8; ++k) {
+                const std::uint32_t sample = first + k;
+                const bool window = sample >= TQSIM_DARK_COLUMNS && sample < lineWidth;
+                group[k] = window ? PositionSample(frame.y0 + row,
+                                                   frame.x0 + sample - TQSIM_DARK_COLUMNS, seed)
+                                  : 0;
+            }
+            PackGroup(group, bytes + offset);
+            offset += 12;
+        }
+    }
+}
+
+// Packing is bitwise, so a mask applied to every sample is the packed mask
+// applied to every group: 24 bytes (two groups) at a time in 64-bit words.
+void ApplyMask(const std::uint8_t *from, std::uint8_t *to, std::size_t bytes, std::uint16_t mask) {
+    const std::uint16_t masks[8] = {mask, mask, mask, mask, mask, mask, mask, mask};
+    std::uint8_t packed[24];
+    PackGroup(masks, packed);
+    PackGroup(masks, packed + 12);
+    std::uint64_t words[3];
+    __builtin_memcpy(words, packed, sizeof words);
+    std::size_t i = 0;
+    for (; i + 24 <= bytes; i += 24) {
+        for (int k = 0; k < 3; ++k) {
+            std::uint64_t word;
+            __builtin_memcpy(&word, from + i + 8 * k, 8);
+            word ^= words[k];
+            __builtin_memcpy(to + i + 8 * k, &word, 8);
+        }
+    }
+    for (std::size_t k = 0; i < bytes; ++i, ++k) {
+        to[i] = static_cast<std::uint8_t>(from[i] ^ packed[k]);
+    }
+}
+
+std::size_t WriteFromPrepared(const FrameGeometry &frame, const FrameStamp &stamp,
+                              const std::uint8_t *prepared, std::uint8_t *out) {
+    const std::uint32_t lines = StreamLines(frame);
+    const std::uint32_t padded = PaddedLineWidth(frame);
+    const std::size_t lineBytes = PackedLineBytes(frame);
+    ApplyMask(prepared + lineBytes, out + lineBytes, lineBytes * frame.height,
+              FrameMask(stamp.number, stamp.seed));
+    for (std::uint32_t first = 0; first < padded; first += 8) {
+        WriteStreamGroup(frame, 0, first, stamp, out + first / 8 * 12);
+        WriteStreamGroup(frame, lines - 1, first, stamp,
+                         out + (lines - 1) * lineBytes + first / 8 * 12);
+    }
+    const bool partial = frame.info.line_width % 8 != 0;
+    for (std::uint32_t line = 1; line + 1 < lines; ++line) {
+        std::uint8_t *start = out + line * lineBytes;
+        WriteStreamGroup(frame, line, 0, stamp, start);
+        if (partial) {
+            WriteStreamGroup(frame, line, padded - 8, stamp, start + lineBytes - 12);
+        }
+    }
+    return lines * lineBytes;
 }
 
 std::size_t WriteImage(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out) {
@@ -120,6 +221,29 @@ std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std:
         return WritePacked(frame, stamp, out);
     }
     return WriteImage(frame, stamp, out);
+}
+
+std::size_t PreparedStreamBytes(const FrameGeometry &frame) {
+    const bool packed = frame.packedOutput || frame.packedInPlace;
+    return packed && frame.vb == 1 ? StreamLines(frame) * PackedLineBytes(frame) : 0;
+}
+
+std::size_t WriteFramePrepared(const FrameGeometry &frame, const FrameStamp &stamp,
+                               PreparedStream *prepared, std::uint8_t *out, std::size_t size) {
+    const std::size_t needed = PreparedStreamBytes(frame);
+    if (prepared == nullptr || needed == 0 || size < DeliveredBytes(frame) ||
+        prepared->capacity < needed) {
+        return WriteFrame(frame, stamp, out, size);
+    }
+    std::uint32_t key[8];
+    KeyOf(frame, stamp.seed, key);
+    if (!SameKey(key, prepared->key)) {
+        Prepare(frame, stamp.seed, prepared->bytes);
+        for (int i = 0; i < 8; ++i) {
+            prepared->key[i] = key[i];
+        }
+    }
+    return WriteFromPrepared(frame, stamp, prepared->bytes, out);
 }
 
 } // namespace tqsim

@@ -395,18 +395,37 @@ void TqcoreReadingOut(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request) {
 }
 
 void TqcoreFinishFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request) {
-    const uint32_t bytes =
-        TqcoreFillFrame(&camera->sensor, request, camera->frames_delivered, camera->records.dark);
+    const uint32_t bytes = TqcoreFillFrame(&camera->sensor, request, camera->frames_delivered,
+                                           camera->records.dark, nullptr);
     TqcoreFrameDelivered(camera, request, bytes);
 }
 
+size_t TqcorePatternBytes(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request) {
+    tqsim::FrameGeometry frame{};
+    if (tqsim::DeriveFrame(request->settings, ModelOf(*sensor), &frame) != TQDEV_RESULT_OK) {
+        return 0;
+    }
+    return tqsim::PreparedStreamBytes(frame);
+}
+
 uint32_t TqcoreFillFrame(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
-                         uint32_t number, uint16_t dark) {
+                         uint32_t number, uint16_t dark, TQCORE_PATTERN *pattern) {
     tqsim::FrameGeometry frame{};
     tqsim::DeriveFrame(request->settings, ModelOf(*sensor), &frame);
     const tqsim::FrameStamp stamp = {number, sensor->seed, request->settings.ticket, dark};
-    return static_cast<uint32_t>(
-        tqsim::WriteFrame(frame, stamp, static_cast<uint8_t *>(request->out), request->out_size));
+    uint8_t *out = static_cast<uint8_t *>(request->out);
+    if (pattern == nullptr) {
+        return static_cast<uint32_t>(tqsim::WriteFrame(frame, stamp, out, request->out_size));
+    }
+    tqsim::PreparedStream prepared{pattern->bytes, pattern->capacity, {}};
+    for (int i = 0; i < 8; ++i) {
+        prepared.key[i] = pattern->key[i];
+    }
+    const size_t bytes = tqsim::WriteFramePrepared(frame, stamp, &prepared, out, request->out_size);
+    for (int i = 0; i < 8; ++i) {
+        pattern->key[i] = prepared.key[i];
+    }
+    return static_cast<uint32_t>(bytes);
 }
 
 void TqcoreFrameDelivered(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32_t bytes) {

@@ -38,15 +38,19 @@ TEST(GroupLayout, WorkedExampleAndRoundTrip) {
 }
 
 TEST(Pattern, FollowsTheDocumentedMix) {
-    for (std::uint32_t v : {0u, 1u, 77u, 1023u}) {
-        std::uint32_t x =
-            v * 0x9E3779B1u ^ (v + 1) * 0x85EBCA77u ^ 5 * 0xC2B2AE3Du ^ 9 * 0x27D4EB2Fu;
+    auto mix = [](std::uint32_t x) {
         x ^= x >> 15;
         x *= 0x2C1B3C6Du;
         x ^= x >> 12;
         x *= 0x297A2D39u;
         x ^= x >> 15;
-        EXPECT_EQ(TqsimPatternSample(v, v + 1, 5, 9), x & 0xFFF);
+        return x & 0xFFF;
+    };
+    for (std::uint32_t v : {0u, 1u, 77u, 1023u}) {
+        const std::uint32_t position =
+            mix(v * 0x9E3779B1u ^ (v + 1) * 0x85EBCA77u ^ 9 * 0x27D4EB2Fu);
+        const std::uint32_t mask = mix(5 * 0xC2B2AE3Du ^ 9 * 0x27D4EB2Fu);
+        EXPECT_EQ(TqsimPatternSample(v, v + 1, 5, 9), position ^ mask);
     }
 }
 
@@ -214,6 +218,9 @@ TEST_F(Frames, EverySampleFollowsThePattern) {
          Window(64, 3, 128, 9,
                 TQSIM_READOUT_MIRROR | TQSIM_READOUT_FLIP | TQSIM_READOUT_BINNING(2, 1)),
          true, false},
+        {"packed output, narrow window", Window(5, 7, 13, 6, 0, flags), false, true},
+        {"the same window, next frame", Window(5, 7, 13, 6, 0, flags), false, true},
+        {"full sensor after another window", Window(0, 0, 0, 0), false, true},
         {"sub-sampled phase 1",
          Window(7, 0, 64, 4,
                 TQSIM_READOUT_BINNING(4, 1) | TQSIM_READOUT_SUBSAMPLE | TQSIM_READOUT_PHASE1 |
