@@ -162,79 +162,96 @@ uint16_t *RowOf(const Plan &plan, uint16_t *destination, int64_t line) {
     return destination + (plan.flip ? plan.geo.m - 1 - windowRow : windowRow) * plan.geo.n;
 }
 
-// Rows whose window starts on a group boundary go straight from the packed
-// bytes to the pixels when the kernels have a fused form for their binning.
+// Rows go straight from the packed bytes to the pixels when the kernels have a
+// fused form for their binning; a window that starts inside a group has its
+// partial groups at either end decoded through the scratch. Factor 2 needs
+// the window to start on a sample pair.
 bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
-    if (plan.left % 8 != 0)
-        return false;
     if (plan.geo.hb == 1)
         return !plan.mirror || kernels.decodeReversed != nullptr;
-    if (plan.geo.hb == 2 && !plan.mirror)
+    if (plan.geo.hb == 2 && !plan.mirror && plan.left % 2 == 0)
         return plan.subsample ? kernels.decodeKeepPhase != nullptr
                               : kernels.decodeSumPairs != nullptr;
     return false;
 }
 
+// A row of `samples` window samples starting `shift` samples into its first
+// group: `head` samples from that group, then whole groups, then `rest`
+// samples of one more group.
+struct RowParts {
+    int64_t shift, head, groups, rest;
+};
+
+RowParts PartsOf(const Plan &plan, int64_t samples) {
+    RowParts parts{};
+    parts.shift = plan.left % 8;
+    parts.head = parts.shift == 0 ? 0 : std::min(8 - parts.shift, samples);
+    parts.groups = (samples - parts.head) / 8;
+    parts.rest = (samples - parts.head) % 8;
+    return parts;
+}
+
+const uint8_t *RowPacked(const Plan &plan, const Source &source, int64_t line) {
+    return source.At((line * plan.geo.w8 + plan.left) / 8 * 12);
+}
+
+// Unbinned row. Both partial groups are decoded before any pixel is stored,
+// and with `backward` the whole groups from the last one, each read before
+// its pixels are stored: in place that is safe when the row's pixels start
+// at or after its packed bytes, and the whole groups' pixels at or after
+// theirs.
+void RunUnbinnedRow(const Plan &plan, const UnpackKernels &kernels, const uint8_t *packed,
+                    uint16_t *out, bool backward, Scratch &scratch) {
+    const RowParts parts = PartsOf(plan, plan.width);
+    const uint8_t *whole = packed + (parts.head != 0 ? 12 : 0);
+    if (parts.head != 0)
+        kernels.decodeGroups(packed, 1, scratch.decoded);
+    if (parts.rest != 0)
+        kernels.decodeGroups(whole + 12 * parts.groups, 1, scratch.reversed);
+    const auto groups = static_cast<size_t>(parts.groups);
+    const int64_t tail = parts.head + 8 * parts.groups;
+    if (plan.mirror) {
+        kernels.decodeReversed(whole, groups, out + plan.width - parts.head);
+        for (int64_t k = 0; k < parts.head; ++k)
+            out[plan.width - 1 - k] = scratch.decoded[parts.shift + k];
+        for (int64_t k = 0; k < parts.rest; ++k)
+            out[plan.width - 1 - tail - k] = scratch.reversed[k];
+        return;
+    }
+    if (backward)
+        kernels.decodeGroupsBackward(whole, groups, out + parts.head);
+    else
+        kernels.decodeGroups(whole, groups, out + parts.head);
+    std::memcpy(out, scratch.decoded + parts.shift, static_cast<size_t>(parts.head) * 2);
+    std::memcpy(out + tail, scratch.reversed, static_cast<size_t>(parts.rest) * 2);
+}
+
 void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                  uint16_t *destination, int64_t line, Scratch &scratch) {
     uint16_t *out = RowOf(plan, destination, line);
-    const uint8_t *packed = source.At((line * plan.geo.w8 + plan.left) / 8 * 12);
+    const uint8_t *packed = RowPacked(plan, source, line);
     if (plan.geo.hb == 1) {
-        const int64_t groups = plan.width / 8, rest = plan.width % 8;
-        if (plan.mirror)
-            kernels.decodeReversed(packed, static_cast<size_t>(groups), out + plan.width);
-        else
-            kernels.decodeGroups(packed, static_cast<size_t>(groups), out);
-        if (rest == 0)
-            return;
-        kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
-        for (int64_t k = 0; k < rest; ++k)
-            out[plan.mirror ? rest - 1 - k : 8 * groups + k] = scratch.decoded[k];
+        RunUnbinnedRow(plan, kernels, packed, out, false, scratch);
         return;
     }
-    // Factor 2: every group makes 4 pixels.
-    const int64_t groups = plan.geo.n / 4, rest = plan.geo.n % 4;
+    // Factor 2: every whole group makes 4 pixels; the partial ones, pairs of
+    // their samples.
+    const RowParts parts = PartsOf(plan, 2 * int64_t{plan.geo.n});
+    const uint8_t *whole = packed + (parts.head != 0 ? 12 : 0);
+    if (parts.head != 0) {
+        kernels.decodeGroups(packed, 1, scratch.decoded);
+        BinSamples(plan, kernels, scratch.decoded + parts.shift, parts.head / 2, out);
+        out += parts.head / 2;
+    }
     if (plan.subsample)
-        kernels.decodeKeepPhase(packed, static_cast<size_t>(groups), static_cast<int>(plan.phase),
-                                plan.stream, out);
+        kernels.decodeKeepPhase(whole, static_cast<size_t>(parts.groups),
+                                static_cast<int>(plan.phase), plan.stream, out);
     else
-        kernels.decodeSumPairs(packed, static_cast<size_t>(groups), plan.stream, out);
-    if (rest == 0)
+        kernels.decodeSumPairs(whole, static_cast<size_t>(parts.groups), plan.stream, out);
+    if (parts.rest == 0)
         return;
-    kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
-    BinSamples(plan, kernels, scratch.decoded, rest, out + 4 * groups);
-}
-
-// In place, unbinned rows in column order walked from the last line up, and
-// each line from its end, never overtake packed bytes still to be read when
-// every row's pixels start at or after its packed bytes: pixels grow faster
-// than packed bytes, so a frame meets this unless its window leaves much of
-// each line out.
-bool CanWalkRowsBackward(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                         uint16_t *destination) {
-    if (plan.geo.hb != 1 || plan.mirror || plan.left % 8 != 0 ||
-        kernels.decodeGroupsBackward == nullptr)
-        return false;
-    for (int64_t line = plan.firstLine; line < plan.endLine; ++line) {
-        const auto pixels = reinterpret_cast<uintptr_t>(RowOf(plan, destination, line));
-        const auto packed =
-            reinterpret_cast<uintptr_t>(source.At((line * plan.geo.w8 + plan.left) / 8 * 12));
-        if (pixels < packed)
-            return false;
-    }
-    return true;
-}
-
-void RunRowBackward(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                    uint16_t *destination, int64_t line, Scratch &scratch) {
-    uint16_t *out = RowOf(plan, destination, line);
-    const uint8_t *packed = source.At((line * plan.geo.w8 + plan.left) / 8 * 12);
-    const int64_t groups = plan.width / 8, rest = plan.width % 8;
-    if (rest != 0) {
-        kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
-        std::memcpy(out + 8 * groups, scratch.decoded, static_cast<size_t>(rest) * 2);
-    }
-    kernels.decodeGroupsBackward(packed, static_cast<size_t>(groups), out);
+    kernels.decodeGroups(whole + 12 * parts.groups, 1, scratch.decoded);
+    BinSamples(plan, kernels, scratch.decoded, parts.rest / 2, out + 4 * parts.groups);
 }
 
 template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Visit visit) {
@@ -327,21 +344,93 @@ int64_t LineByte(const Plan &plan, int64_t line) {
     return line * plan.geo.w8 / 8 * 12;
 }
 
+uintptr_t Address(const void *pointer) {
+    return reinterpret_cast<uintptr_t>(pointer);
+}
+
+// In place, unbinned rows walked from the last line up never overtake packed
+// bytes still to be read when each row's pixels start at or after its packed
+// bytes (the lines above lie below those) and its whole groups' pixels at or
+// after theirs. Pixels grow faster than packed bytes, so from some line on
+// every row meets this: the first such line, endLine when none does.
+int64_t FirstBackwardLine(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                          uint16_t *destination) {
+    if (plan.geo.hb != 1 || plan.mirror || kernels.decodeGroupsBackward == nullptr)
+        return plan.endLine;
+    const RowParts parts = PartsOf(plan, plan.width);
+    int64_t line = plan.endLine;
+    for (; line > plan.firstLine; --line) {
+        const uint16_t *out = RowOf(plan, destination, line - 1);
+        const uint8_t *packed = RowPacked(plan, source, line - 1);
+        if (Address(out) < Address(packed) ||
+            Address(out + parts.head) < Address(packed + (parts.head != 0 ? 12 : 0)))
+            break;
+    }
+    return line;
+}
+
+// Whether a line's chunks, walked forward or backward, keep their pixels off
+// the packed bytes still to be read: those of the chunks after them and of
+// the lines after this one up to `end`.
+bool RowOrderIsSafe(const Plan &plan, const Source &source, const uint16_t *destination,
+                    int64_t line, int64_t end, bool backward) {
+    Span later{0, 0};
+    bool any = line + 1 < end;
+    if (any)
+        later = {Address(source.At(LineByte(plan, line + 1))),
+                 Address(source.At(LineByte(plan, end)))};
+    for (int64_t c = 0; c < plan.chunksPerRow; ++c) {
+        const Chunk chunk = ChunkAt(plan, line, backward ? c : plan.chunksPerRow - 1 - c);
+        if (any && PixelBytes(plan, destination, chunk).Meets(later))
+            return false;
+        const Span packed = PackedBytes(source, chunk);
+        later = any ? Span{std::min(later.begin, packed.begin), std::max(later.end, packed.end)}
+                    : packed;
+        any = true;
+    }
+    return true;
+}
+
+// The lines before `end`, walked from the first down, each row's chunks in
+// the order that is safe; false when some row has none.
+bool RowsHaveSafeOrders(const Plan &plan, const Source &source, const uint16_t *destination,
+                        int64_t end) {
+    for (int64_t line = plan.firstLine; line < end; ++line) {
+        if (!RowOrderIsSafe(plan, source, destination, line, end, false) &&
+            !RowOrderIsSafe(plan, source, destination, line, end, true))
+            return false;
+    }
+    return true;
+}
+
+// The frame's lines from `split` on walked backward on the fused kernels,
+// then the lines before it through the chunks.
+void WalkSplit(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+               uint16_t *destination, int64_t split) {
+    Scratch scratch;
+    for (int64_t line = plan.endLine - 1; line >= split; --line)
+        RunUnbinnedRow(plan, kernels, RowPacked(plan, source, line), RowOf(plan, destination, line),
+                       true, scratch);
+    for (int64_t line = plan.firstLine; line < split; ++line) {
+        const bool backward = !RowOrderIsSafe(plan, source, destination, line, split, false);
+        for (int64_t c = 0; c < plan.chunksPerRow; ++c)
+            RunChunk(plan, kernels, source, destination,
+                     ChunkAt(plan, line, backward ? plan.chunksPerRow - 1 - c : c), scratch);
+    }
+}
+
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                            uint16_t *destination) {
-    if (CanWalkRowsBackward(plan, kernels, source, destination)) {
-        Scratch scratch;
-        for (int64_t line = plan.endLine - 1; line >= plan.firstLine; --line)
-            RunRowBackward(plan, kernels, source, destination, line, scratch);
+    const int64_t split = FirstBackwardLine(plan, kernels, source, destination);
+    if (RowsHaveSafeOrders(plan, source, destination, split)) {
+        WalkSplit(plan, kernels, source, destination, split);
         return TQDEV_RESULT_OK;
     }
-    // Pixels that outgrow the packed bytes are walked from the end; binned
-    // or windowed frames shrink, so they are walked from the start.
-    for (const bool backward : {true, false}) {
-        if (WalkIsSafe(plan, source, destination, backward)) {
-            WalkChunks(plan, kernels, source, destination, backward);
-            return TQDEV_RESULT_OK;
-        }
+    // Other frames whose pixels outgrow the packed bytes are walked from the
+    // end.
+    if (WalkIsSafe(plan, source, destination, true)) {
+        WalkChunks(plan, kernels, source, destination, true);
+        return TQDEV_RESULT_OK;
     }
     const int64_t begin = LineByte(plan, plan.firstLine);
     const int64_t bytes = LineByte(plan, plan.endLine) - begin;

@@ -54,6 +54,14 @@ Shape RandomShape(std::mt19937 &random) {
     const int lines = shape.top / static_cast<int>(vb) + static_cast<int>(shape.height / vb);
     shape.lineCount = (lines + Between(random, 0, 2)) * static_cast<int>(vb) +
                       Between(random, 0, static_cast<int>(vb) - 1);
+    // Often the camera's own layout: dark columns before the window, a
+    // reference line above it and a status line below.
+    if (Between(random, 0, 2) == 0) {
+        shape.left = 4;
+        shape.lineWidth = 4 + static_cast<int>(shape.width);
+        shape.top = static_cast<int>(vb);
+        shape.lineCount = (static_cast<int>(shape.height / vb) + 2) * static_cast<int>(vb);
+    }
     shape.flags = static_cast<uint32_t>(Between(random, 0, 15)) &
                   (TQDEV_FRAME_MIRROR | TQDEV_FRAME_FLIP | TQDEV_FRAME_PACKED);
     if (Between(random, 0, 3) == 0)
