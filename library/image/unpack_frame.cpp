@@ -419,18 +419,81 @@ void WalkSplit(const Plan &plan, const UnpackKernels &kernels, const Source &sou
     }
 }
 
-uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                           uint16_t *destination) {
+// Reverses `count` pixels in place, a chunk from either end at a time.
+void ReverseInPlace(const UnpackKernels &kernels, uint16_t *pixels, int64_t count,
+                    Scratch &scratch) {
+    constexpr int64_t kPiece = kChunkSamples / 2;
+    int64_t low = 0, high = count;
+    for (; high - low >= 2 * kPiece; low += kPiece, high -= kPiece) {
+        std::memcpy(scratch.decoded, pixels + low, kPiece * 2);
+        kernels.reverse(pixels + high - kPiece, kPiece, pixels + low);
+        kernels.reverse(scratch.decoded, kPiece, pixels + high - kPiece);
+    }
+    std::memcpy(scratch.decoded, pixels + low, static_cast<size_t>(high - low) * 2);
+    kernels.reverse(scratch.decoded, static_cast<size_t>(high - low), pixels + low);
+}
+
+void SwapRows(uint16_t *a, uint16_t *b, int64_t count, Scratch &scratch) {
+    for (int64_t done = 0; done < count; done += kChunkSamples) {
+        const auto bytes = static_cast<size_t>(std::min(kChunkSamples, count - done)) * 2;
+        std::memcpy(scratch.decoded, a + done, bytes);
+        std::memcpy(a + done, b + done, bytes);
+        std::memcpy(b + done, scratch.decoded, bytes);
+    }
+}
+
+// A whole flipped or mirrored frame has no walk that keeps behind its input,
+// but its pixels are those of the plain frame with rows or columns reversed:
+// the plain frame is unpacked in place, then turned. Mirroring commutes with
+// binning only when the bins tile the row and all of each bin counts.
+bool CanTurnAfterwards(const Plan &plan) {
+    const bool whole = plan.endLine - plan.firstLine == plan.geo.m;
+    const bool mirrorCommutes =
+        !plan.mirror || plan.geo.hb == 1 || (!plan.subsample && plan.width % plan.geo.hb == 0);
+    return (plan.flip || plan.mirror) && whole && mirrorCommutes;
+}
+
+void Turn(const Plan &plan, const UnpackKernels &kernels, uint16_t *destination) {
+    Scratch scratch;
+    const int64_t m = plan.geo.m, n = plan.geo.n;
+    if (plan.flip && plan.mirror) {
+        ReverseInPlace(kernels, destination, m * n, scratch);
+    } else if (plan.flip) {
+        for (int64_t row = 0; row < m / 2; ++row)
+            SwapRows(destination + row * n, destination + (m - 1 - row) * n, n, scratch);
+    } else {
+        for (int64_t row = 0; row < m; ++row)
+            ReverseInPlace(kernels, destination + row * n, n, scratch);
+    }
+}
+
+bool UnpackWithoutCopy(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                       uint16_t *destination) {
     const int64_t split = FirstBackwardLine(plan, kernels, source, destination);
     if (RowsHaveSafeOrders(plan, source, destination, split)) {
         WalkSplit(plan, kernels, source, destination, split);
-        return TQDEV_RESULT_OK;
+        return true;
     }
     // Other frames whose pixels outgrow the packed bytes are walked from the
     // end.
     if (WalkIsSafe(plan, source, destination, true)) {
         WalkChunks(plan, kernels, source, destination, true);
+        return true;
+    }
+    return false;
+}
+
+uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                           uint16_t *destination) {
+    if (UnpackWithoutCopy(plan, kernels, source, destination))
         return TQDEV_RESULT_OK;
+    if (CanTurnAfterwards(plan)) {
+        Plan plain = plan;
+        plain.flip = plain.mirror = false;
+        if (UnpackWithoutCopy(plain, kernels, source, destination)) {
+            Turn(plan, kernels, destination);
+            return TQDEV_RESULT_OK;
+        }
     }
     const int64_t begin = LineByte(plan, plan.firstLine);
     const int64_t bytes = LineByte(plan, plan.endLine) - begin;
