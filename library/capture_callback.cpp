@@ -91,8 +91,8 @@ Step AveragedFrameArrived(CaptureContext *capture) {
             .store(percent, std::memory_order_relaxed);
     }
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
-    uint32_t unpacked =
-        UnpackFrame(info, info.line_count, capture->destinations[0], capture->frameBuffer);
+    uint32_t unpacked = UnpackFrame(info, info.line_count, capture->destinations[0],
+                                    capture->frameBuffer, LibraryScratchMemory());
     if (unpacked != TQDEV_RESULT_OK) {
         return End(unpacked);
     }
@@ -156,7 +156,8 @@ uint32_t UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status) {
     }
     void *frame = FrameDestination(*capture, capture->frames_done);
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
-    return UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame));
+    return UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame),
+                       LibraryScratchMemory());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "image_data.h"
 #include "tqdev.h"
 #include "tqdev_lib.h"
+#include "tqdev_lib_internal.h"
 #include "tqdev_lib_nt.h"
 
 extern "C" {
@@ -127,7 +128,7 @@ TQDEV_API uint32_t TQDEV_CALL TqdevGetIntegrationTime(uint32_t device, uint32_t 
 
 TQDEV_API uint32_t TQDEV_CALL TqdevUnpackImage(const void *image, uint16_t *pixels,
                                                uint32_t *image_size, uintptr_t reserved) {
-    return UnpackImage(image, pixels, image_size, reserved);
+    return UnpackImage(image, pixels, image_size, reserved, LibraryScratchMemory());
 }
 
 } // extern "C"

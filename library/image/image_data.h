@@ -57,18 +57,28 @@ void WriteCalibrationStamp(void *image, uint32_t mode, bool packedOutput, uint32
 // ---- Unpacking -------------------------------------------------------------------------------
 
 int32_t BinningShift(uint32_t factor);
+// Where the unpacker takes the one block it may need: a copy of the packed
+// rows of an overlapping frame that no walk can unpack behind its input.
+// allocate gives null when there is no memory.
+struct ScratchMemory {
+    void *(*allocate)(uint64_t bytes);
+    void (*release)(void *block);
+};
+// The C++ heap, for callers that have no allocator of their own.
+const ScratchMemory &HeapScratchMemory();
 // Unpacks the packed stream `source` into m x n 16-bit pixels at
 // `destination`, processing stream lines below rowLimit. Source and
 // destination may be the same buffer (the pixels are then those of a
 // separate copy). Returns TQDEV_RESULT_OK; TQDEV_RESULT_INVALID_PARAMETER,
 // writing nothing, for a descriptor that FrameInfoIsConsistent refuses;
 // TQDEV_RESULT_OUT_OF_MEMORY, writing nothing, when an overlapping frame has
-// no safe walk and its packed rows cannot be copied aside.
+// no safe walk and its packed rows cannot be copied aside into `memory`.
 uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
-                     uint16_t *destination);
+                     uint16_t *destination, const ScratchMemory &memory = HeapScratchMemory());
 
 // The exported unpacker of stored containers.
-uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, uintptr_t reserved);
+uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, uintptr_t reserved,
+                     const ScratchMemory &memory = HeapScratchMemory());
 
 // ---- Averaging ------------------------------------------------------------------------------
 

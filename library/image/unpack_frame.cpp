@@ -484,7 +484,7 @@ bool UnpackWithoutCopy(const Plan &plan, const UnpackKernels &kernels, const Sou
 }
 
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                           uint16_t *destination) {
+                           uint16_t *destination, const ScratchMemory &memory) {
     if (UnpackWithoutCopy(plan, kernels, source, destination))
         return TQDEV_RESULT_OK;
     if (CanTurnAfterwards(plan)) {
@@ -497,19 +497,27 @@ uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const
     }
     const int64_t begin = LineByte(plan, plan.firstLine);
     const int64_t bytes = LineByte(plan, plan.endLine) - begin;
-    auto *copy = new (std::nothrow) uint8_t[static_cast<size_t>(bytes)];
+    auto *copy = static_cast<uint8_t *>(memory.allocate(static_cast<uint64_t>(bytes)));
     if (copy == nullptr)
         return TQDEV_RESULT_OUT_OF_MEMORY;
     std::memcpy(copy, source.At(begin), static_cast<size_t>(bytes));
     WalkSeparate(plan, kernels, Source{copy, begin}, destination);
-    delete[] copy;
+    memory.release(copy);
     return TQDEV_RESULT_OK;
 }
 
 } // namespace
 
+const ScratchMemory &HeapScratchMemory() {
+    static constexpr ScratchMemory heap{
+        [](uint64_t bytes) -> void * { return new (std::nothrow) uint8_t[bytes]; },
+        [](void *block) { delete[] static_cast<uint8_t *>(block); }};
+    return heap;
+}
+
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
-                         int32_t rowLimit, const void *source, uint16_t *destination) {
+                         int32_t rowLimit, const void *source, uint16_t *destination,
+                         const ScratchMemory &memory) {
     if (!FrameInfoIsConsistent(info))
         return TQDEV_RESULT_INVALID_PARAMETER;
     const Plan plan = MakePlan(info, rowLimit);
@@ -522,7 +530,7 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
     const Span pixels{output,
                       output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
     if (input.Meets(pixels))
-        return UnpackOverlapping(plan, kernels, packed, destination);
+        return UnpackOverlapping(plan, kernels, packed, destination, memory);
     Plan separate = plan;
     separate.stream =
         kernels.finishStreaming != nullptr && int64_t{plan.geo.m} * plan.geo.n * 2 > kStreamBytes;
@@ -533,6 +541,6 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
 }
 
 uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
-                     uint16_t *destination) {
-    return UnpackFrameWith(BestUnpackKernels(), info, rowLimit, source, destination);
+                     uint16_t *destination, const ScratchMemory &memory) {
+    return UnpackFrameWith(BestUnpackKernels(), info, rowLimit, source, destination, memory);
 }

@@ -49,5 +49,8 @@ const UnpackKernels &BestUnpackKernels();
 // UnpackFrame with a given set of kernels, so tests can hold every form to
 // the same pixels.
 struct TQDEV_FRAME_INFO;
+struct ScratchMemory;
+const ScratchMemory &HeapScratchMemory();
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
-                         int32_t rowLimit, const void *source, uint16_t *destination);
+                         int32_t rowLimit, const void *source, uint16_t *destination,
+                         const ScratchMemory &memory = HeapScratchMemory());

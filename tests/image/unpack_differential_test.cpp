@@ -139,10 +139,14 @@ TEST(UnpackDifferential, SeparateBuffersMatchTheReference) {
     }
 }
 
+const ScratchMemory kNoMemory{[](uint64_t) -> void * { return nullptr; }, [](void *) {}};
+
 // Packed data and pixels sharing one buffer, the pixels starting at the
-// packed data or a little before or after it, give the pixels of a copy.
+// packed data or a little before or after it, give the pixels of a copy; a
+// frame that needs memory for that and gets none is left as it was.
 TEST(UnpackDifferential, InPlaceMatchesACopy) {
     std::mt19937 random(77);
+    int refusals = 0;
     for (int round = 0; round < 1500; ++round) {
         const Frame frame = RandomFrame(random);
         const int64_t shift = Between(random, 0, 2) == 0 ? 2 * Between(random, -40, 40) : 0;
@@ -167,8 +171,19 @@ TEST(UnpackDifferential, InPlaceMatchesACopy) {
             ASSERT_TRUE(SameBytes(expected.data(), buffer.data(), size))
                 << kernels->name << " shift " << shift << ": " << Describe(frame);
             ASSERT_TRUE(buffer.GuardsIntact()) << Describe(frame);
+            // Without memory for a copy: the same pixels, or nothing written.
+            CopyBytes(buffer.data(), start.data(), size);
+            const uint32_t result =
+                UnpackFrameWith(*kernels, frame.info, frame.rowLimit, buffer.data() + packedAt,
+                                reinterpret_cast<uint16_t *>(buffer.data() + pixelsAt), kNoMemory);
+            const bool refused = result == TQDEV_RESULT_OUT_OF_MEMORY;
+            ASSERT_TRUE(result == TQDEV_RESULT_OK || refused) << result;
+            ASSERT_TRUE(SameBytes(refused ? start.data() : expected.data(), buffer.data(), size))
+                << kernels->name << " without memory, shift " << shift << ": " << Describe(frame);
+            refusals += refused ? 1 : 0;
         }
     }
+    EXPECT_GT(refusals, 0) << "no frame needed the copy";
 }
 
 } // namespace
