@@ -344,6 +344,8 @@ void CaptureLive(const CaptureTarget &target, TQDEV_CAPTURE_PARAMS &params,
         params.ring_buffers[i] = ring[i].data();
     }
     wait.live = true;
+    wait.device = target.device;
+    wait.stopAtFrames = StopAtFrames(limits);
     TQDEV_PROGRESS progress;
     AttachProgress(progress, wait);
     CheckResult("TqdevCaptureImage", TqdevCaptureImage(target.device, &params, &progress));

@@ -8,7 +8,9 @@ void TQDEV_CALL OnProgress(uint32_t result, uint64_t user_data) {
     // longer touches the wait record.
     std::lock_guard lock(wait->mutex);
     if (wait->live && result == TQDEV_RESULT_OK) {
-        ++wait->reports.frames;
+        if (++wait->reports.frames == wait->stopAtFrames) {
+            TqdevCancelLiveFocus(wait->device);
+        }
     } else {
         wait->reports.ended = true;
         wait->reports.finalResult = result;

@@ -22,6 +22,11 @@ struct CaptureWait {
     std::condition_variable changed;
     CaptureReports reports;
     bool live = false; // live focus reports every frame with result 0
+    // Live focus: once this many frames are reported (0: never), the callback
+    // itself clears the device's live-focus flag, so that exactly one more
+    // frame follows however fast the camera delivers.
+    uint32_t stopAtFrames = 0;
+    uint32_t device = 0;
 };
 
 // Sets up progress so that its callback reports into wait.
