@@ -80,6 +80,38 @@ TQDEV_AVX2 void ReverseAvx2(const uint16_t *in, size_t count, uint16_t *out) {
     Ssse3UnpackKernels()->reverse(in, count - i, out + i);
 }
 
+// Sums of `width` samples, unrolled per bin so that the compiler vectorises
+// across bins.
+template <int Width>
+TQDEV_AVX2 inline void SumBinsOf(const uint16_t *samples, size_t pixels, uint16_t *out) {
+    for (size_t k = 0; k < pixels; ++k) {
+        uint32_t sum = 0;
+        for (int s = 0; s < Width; ++s)
+            sum += samples[k * Width + s];
+        out[k] = static_cast<uint16_t>(sum < 4095 ? sum : 4095);
+    }
+}
+
+// Decodes a tile of 24 groups (a whole number of bins of 3 and of 4) into a
+// buffer that stays in L1, then sums its bins.
+template <int Width>
+TQDEV_AVX2 void DecodeSumBinsOf(const uint8_t *source, size_t groups, uint16_t *out) {
+    constexpr size_t kTile = 24;
+    alignas(32) uint16_t tile[8 * kTile];
+    for (size_t i = 0; i < groups; i += kTile) {
+        const size_t count = groups - i < kTile ? groups - i : kTile;
+        DecodeGroupsAvx2(source + 12 * i, count, tile);
+        SumBinsOf<Width>(tile, 8 * count / Width, out + 8 * i / Width);
+    }
+}
+
+TQDEV_AVX2 void DecodeSumBinsAvx2(const uint8_t *source, size_t groups, int width, uint16_t *out) {
+    if (width == 3)
+        DecodeSumBinsOf<3>(source, groups, out);
+    else
+        DecodeSumBinsOf<4>(source, groups, out);
+}
+
 // DecodePair loading from 4 bytes before each group; reads p[-4..23] and
 // nothing after the two groups.
 TQDEV_AVX2 inline __m256i DecodePairFromBefore(const uint8_t *p) {
@@ -221,7 +253,8 @@ const UnpackKernels *Avx2UnpackKernels() {
                                            DecodeSumPairsAvx2,
                                            DecodeKeepPhaseAvx2,
                                            DecodeReversedAvx2,
-                                           FinishStreamingAvx2};
+                                           FinishStreamingAvx2,
+                                           DecodeSumBinsAvx2};
     // The tails fall back to the SSSE3 forms, which every AVX2 CPU has.
     return __builtin_cpu_supports("avx2") && Ssse3UnpackKernels() != nullptr ? &kernels : nullptr;
 }

@@ -88,6 +88,17 @@ Chunk ChunkAt(const Plan &plan, int64_t line, int64_t index) {
     return chunk;
 }
 
+// Bins of a fixed width: the compiler unrolls each bin and vectorises the
+// pixels.
+template <int Width> void SumBins(const uint16_t *samples, int64_t pixels, uint16_t *out) {
+    for (int64_t k = 0; k < pixels; ++k) {
+        uint32_t sum = 0;
+        for (int s = 0; s < Width; ++s)
+            sum += samples[k * Width + s];
+        out[k] = static_cast<uint16_t>(std::min<uint32_t>(sum, 4095));
+    }
+}
+
 // Bins (or copies) `samples`, already in column order, into `out`.
 void BinSamples(const Plan &plan, const UnpackKernels &kernels, const uint16_t *samples,
                 int64_t pixels, uint16_t *out) {
@@ -103,6 +114,10 @@ void BinSamples(const Plan &plan, const UnpackKernels &kernels, const uint16_t *
         }
     } else if (hb == 2) {
         kernels.sumPairs(samples, static_cast<size_t>(pixels), out);
+    } else if (hb == 3) {
+        SumBins<3>(samples, pixels, out);
+    } else if (hb == 4) {
+        SumBins<4>(samples, pixels, out);
     } else {
         for (int64_t k = 0; k < pixels; ++k) {
             uint32_t sum = 0;
@@ -162,17 +177,31 @@ uint16_t *RowOf(const Plan &plan, uint16_t *destination, int64_t line) {
     return destination + (plan.flip ? plan.geo.m - 1 - windowRow : windowRow) * plan.geo.n;
 }
 
+// Samples before the first fused group: enough to end on a group boundary
+// and on a bin boundary; -1 when no count does both (a bin of 2 or 4
+// starting between the window's groups' bins).
+int64_t FusedHead(const Plan &plan) {
+    const int64_t shift = plan.left % 8;
+    for (int64_t head = 0; head <= 8 * plan.geo.hb; ++head) {
+        if ((shift + head) % 8 == 0 && head % plan.geo.hb == 0)
+            return head;
+    }
+    return -1;
+}
+
 // Rows go straight from the packed bytes to the pixels when the kernels have a
-// fused form for their binning; a window that starts inside a group has its
-// partial groups at either end decoded through the scratch. Factor 2 needs
-// the window to start on a sample pair.
+// fused form for their binning; the partial groups at either end of a row go
+// through the scratch.
 bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
-    if (plan.geo.hb == 1)
+    const int64_t hb = plan.geo.hb;
+    if (hb == 1)
         return !plan.mirror || kernels.decodeReversed != nullptr;
-    if (plan.geo.hb == 2 && !plan.mirror && plan.left % 2 == 0)
+    if (plan.mirror || FusedHead(plan) < 0)
+        return false;
+    if (hb == 2)
         return plan.subsample ? kernels.decodeKeepPhase != nullptr
                               : kernels.decodeSumPairs != nullptr;
-    return false;
+    return (hb == 3 || hb == 4) && !plan.subsample && kernels.decodeSumBins != nullptr;
 }
 
 // A row of `samples` window samples starting `shift` samples into its first
@@ -234,24 +263,33 @@ void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &s
         RunUnbinnedRow(plan, kernels, packed, out, false, scratch);
         return;
     }
-    // Factor 2: every whole group makes 4 pixels; the partial ones, pairs of
-    // their samples.
-    const RowParts parts = PartsOf(plan, 2 * int64_t{plan.geo.n});
-    const uint8_t *whole = packed + (parts.head != 0 ? 12 : 0);
-    if (parts.head != 0) {
-        kernels.decodeGroups(packed, 1, scratch.decoded);
-        BinSamples(plan, kernels, scratch.decoded + parts.shift, parts.head / 2, out);
-        out += parts.head / 2;
+    // Binned: the head up to a group and bin boundary and the rest after
+    // the last whole unit of groups (3 groups for bins of 3) through the
+    // scratch, the groups between on the fused kernel.
+    const int64_t hb = plan.geo.hb, shift = plan.left % 8;
+    const int64_t samples = hb * int64_t{plan.geo.n};
+    const int64_t head = std::min(FusedHead(plan), samples);
+    const int64_t headGroups = (shift + head + 7) / 8;
+    const int64_t unit = hb == 3 ? 3 : 1;
+    const int64_t groups = (samples - head) / (8 * unit) * unit;
+    const int64_t rest = samples - head - 8 * groups;
+    if (head != 0) {
+        kernels.decodeGroups(packed, static_cast<size_t>(headGroups), scratch.decoded);
+        BinSamples(plan, kernels, scratch.decoded + shift, head / hb, out);
+        out += head / hb;
     }
-    if (plan.subsample)
-        kernels.decodeKeepPhase(whole, static_cast<size_t>(parts.groups),
-                                static_cast<int>(plan.phase), plan.stream, out);
+    const uint8_t *whole = packed + 12 * headGroups;
+    if (hb == 2 && plan.subsample)
+        kernels.decodeKeepPhase(whole, static_cast<size_t>(groups), static_cast<int>(plan.phase),
+                                plan.stream, out);
+    else if (hb == 2)
+        kernels.decodeSumPairs(whole, static_cast<size_t>(groups), plan.stream, out);
     else
-        kernels.decodeSumPairs(whole, static_cast<size_t>(parts.groups), plan.stream, out);
-    if (parts.rest == 0)
+        kernels.decodeSumBins(whole, static_cast<size_t>(groups), static_cast<int>(hb), out);
+    if (rest == 0)
         return;
-    kernels.decodeGroups(whole + 12 * parts.groups, 1, scratch.decoded);
-    BinSamples(plan, kernels, scratch.decoded, parts.rest / 2, out + 4 * parts.groups);
+    kernels.decodeGroups(whole + 12 * groups, static_cast<size_t>((rest + 7) / 8), scratch.decoded);
+    BinSamples(plan, kernels, scratch.decoded, rest / hb, out + 8 * groups / hb);
 }
 
 template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Visit visit) {

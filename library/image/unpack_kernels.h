@@ -37,6 +37,9 @@ struct UnpackKernels {
     void (*decodeReversed)(const uint8_t *source, size_t groups, uint16_t *outEnd);
     // Orders streamed stores before whatever follows.
     void (*finishStreaming)();
+    // 8 x groups / width pixels (width 3 or 4; groups a multiple of 3 for
+    // width 3), each the sum of `width` samples limited to 4095.
+    void (*decodeSumBins)(const uint8_t *source, size_t groups, int width, uint16_t *out);
 };
 
 const UnpackKernels &ScalarUnpackKernels();
