@@ -505,8 +505,25 @@ void Turn(const Plan &plan, const UnpackKernels &kernels, uint16_t *destination)
     }
 }
 
+// In place, rows on the fused kernels walked from the first line down never
+// overtake their input when every row's pixels end before its packed bytes
+// begin: binned frames shrink that much.
+bool RowsEndBeforeTheirInput(const Plan &plan, const Source &source, uint16_t *destination) {
+    for (int64_t line = plan.firstLine; line < plan.endLine; ++line) {
+        if (Address(RowOf(plan, destination, line) + plan.geo.n) >
+            Address(RowPacked(plan, source, line)))
+            return false;
+    }
+    return true;
+}
+
 bool UnpackWithoutCopy(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                        uint16_t *destination) {
+    if (plan.geo.hb > 1 && CanRunFusedRows(plan, kernels) &&
+        RowsEndBeforeTheirInput(plan, source, destination)) {
+        WalkSeparate(plan, kernels, source, destination);
+        return true;
+    }
     const int64_t split = FirstBackwardLine(plan, kernels, source, destination);
     if (RowsHaveSafeOrders(plan, source, destination, split)) {
         WalkSplit(plan, kernels, source, destination, split);
