@@ -192,10 +192,27 @@ int64_t FusedHead(const Plan &plan) {
 // Rows go straight from the packed bytes to the pixels when the kernels have a
 // fused form for their binning; the partial groups at either end of a row go
 // through the scratch.
+// A mirrored factor-2 row holds the bins of a plain row in reverse order: the
+// plain row leaves out the first sample when the width is odd, and keeps the
+// other sample of each pair when sub-sampling.
+Plan PlainPairsOfMirrored(const Plan &plan) {
+    Plan plain = plan;
+    plain.mirror = false;
+    plain.stream = false;
+    if (plan.width % 2 != 0) {
+        plain.left += 1;
+        plain.width -= 1;
+    }
+    plain.phase = plan.subsample ? 1 - plan.phase : plan.phase;
+    return plain;
+}
+
 bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
     const int64_t hb = plan.geo.hb;
     if (hb == 1)
         return !plan.mirror || kernels.decodeReversed != nullptr;
+    if (hb == 2 && plan.mirror)
+        return CanRunFusedRows(PlainPairsOfMirrored(plan), kernels);
     if (plan.mirror || FusedHead(plan) < 0)
         return false;
     if (hb == 2)
@@ -255,14 +272,8 @@ void RunUnbinnedRow(const Plan &plan, const UnpackKernels &kernels, const uint8_
     std::memcpy(out + tail, scratch.reversed, static_cast<size_t>(parts.rest) * 2);
 }
 
-void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                 uint16_t *destination, int64_t line, Scratch &scratch) {
-    uint16_t *out = RowOf(plan, destination, line);
-    const uint8_t *packed = RowPacked(plan, source, line);
-    if (plan.geo.hb == 1) {
-        RunUnbinnedRow(plan, kernels, packed, out, false, scratch);
-        return;
-    }
+void RunBinnedRow(const Plan &plan, const UnpackKernels &kernels, const uint8_t *packed,
+                  uint16_t *out, Scratch &scratch) {
     // Binned: the head up to a group and bin boundary and the rest after
     // the last whole unit of groups (3 groups for bins of 3) through the
     // scratch, the groups between on the fused kernel.
@@ -290,6 +301,34 @@ void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &s
         return;
     kernels.decodeGroups(whole + 12 * groups, static_cast<size_t>((rest + 7) / 8), scratch.decoded);
     BinSamples(plan, kernels, scratch.decoded, rest / hb, out + 8 * groups / hb);
+}
+
+// A mirrored factor-2 row: pieces of the plain row made in the scratch and
+// stored reversed from the row's end.
+void RunMirroredPairsRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                         int64_t line, uint16_t *out, Scratch &scratch) {
+    const Plan plain = PlainPairsOfMirrored(plan);
+    const int64_t n = plan.geo.n;
+    for (int64_t done = 0; done < n; done += kChunkSamples) {
+        const int64_t count = std::min(kChunkSamples, n - done);
+        Plan piece = plain;
+        piece.left = plain.left + 2 * done;
+        piece.width = 2 * count;
+        piece.geo.n = static_cast<int32_t>(count);
+        RunBinnedRow(piece, kernels, RowPacked(piece, source, line), scratch.reversed, scratch);
+        kernels.reverse(scratch.reversed, static_cast<size_t>(count), out + n - done - count);
+    }
+}
+
+void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                 uint16_t *destination, int64_t line, Scratch &scratch) {
+    uint16_t *out = RowOf(plan, destination, line);
+    if (plan.geo.hb == 1)
+        RunUnbinnedRow(plan, kernels, RowPacked(plan, source, line), out, false, scratch);
+    else if (plan.mirror)
+        RunMirroredPairsRow(plan, kernels, source, line, out, scratch);
+    else
+        RunBinnedRow(plan, kernels, RowPacked(plan, source, line), out, scratch);
 }
 
 template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Visit visit) {
