@@ -76,6 +76,12 @@ const ScratchMemory &HeapScratchMemory();
 uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
                      uint16_t *destination, const ScratchMemory &memory = HeapScratchMemory());
 
+// True when UnpackFrame of these arguments would take a block from its
+// memory (and could fail for want of it): only overlapping frames that no
+// walk unpacks behind their input. Nothing is read or written.
+bool UnpackNeedsMemory(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
+                       uint16_t *destination);
+
 // The exported unpacker of stored containers.
 uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, uintptr_t reserved,
                      const ScratchMemory &memory = HeapScratchMemory());

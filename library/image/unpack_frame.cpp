@@ -556,39 +556,53 @@ bool RowsEndBeforeTheirInput(const Plan &plan, const Source &source, uint16_t *d
     return true;
 }
 
-bool UnpackWithoutCopy(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                       uint16_t *destination) {
+// Whether the frame has a walk that needs no copy of its packed rows; runs
+// it when `run`.
+bool WalkWithoutCopy(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                     uint16_t *destination, bool run) {
     if (plan.geo.hb > 1 && CanRunFusedRows(plan, kernels) &&
         RowsEndBeforeTheirInput(plan, source, destination)) {
-        WalkSeparate(plan, kernels, source, destination);
+        if (run)
+            WalkSeparate(plan, kernels, source, destination);
         return true;
     }
     const int64_t split = FirstBackwardLine(plan, kernels, source, destination);
     if (RowsHaveSafeOrders(plan, source, destination, split)) {
-        WalkSplit(plan, kernels, source, destination, split);
+        if (run)
+            WalkSplit(plan, kernels, source, destination, split);
         return true;
     }
     // Other frames whose pixels outgrow the packed bytes are walked from the
     // end.
     if (WalkIsSafe(plan, source, destination, true)) {
-        WalkChunks(plan, kernels, source, destination, true);
+        if (run)
+            WalkChunks(plan, kernels, source, destination, true);
         return true;
     }
     return false;
 }
 
+// Whether the frame, or the plain frame turned afterwards, has such a walk;
+// runs it when `run`.
+bool UnpackWithoutCopy(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                       uint16_t *destination, bool run) {
+    if (WalkWithoutCopy(plan, kernels, source, destination, run))
+        return true;
+    if (!CanTurnAfterwards(plan))
+        return false;
+    Plan plain = plan;
+    plain.flip = plain.mirror = false;
+    if (!WalkWithoutCopy(plain, kernels, source, destination, run))
+        return false;
+    if (run)
+        Turn(plan, kernels, destination);
+    return true;
+}
+
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                            uint16_t *destination, const ScratchMemory &memory) {
-    if (UnpackWithoutCopy(plan, kernels, source, destination))
+    if (UnpackWithoutCopy(plan, kernels, source, destination, true))
         return TQDEV_RESULT_OK;
-    if (CanTurnAfterwards(plan)) {
-        Plan plain = plan;
-        plain.flip = plain.mirror = false;
-        if (UnpackWithoutCopy(plain, kernels, source, destination)) {
-            Turn(plan, kernels, destination);
-            return TQDEV_RESULT_OK;
-        }
-    }
     const int64_t begin = LineByte(plan, plan.firstLine);
     const int64_t bytes = LineByte(plan, plan.endLine) - begin;
     auto *copy = static_cast<uint8_t *>(memory.allocate(static_cast<uint64_t>(bytes)));
@@ -609,6 +623,31 @@ const ScratchMemory &HeapScratchMemory() {
     return heap;
 }
 
+namespace {
+
+bool Overlaps(const Plan &plan, const Source &packed, const uint16_t *destination) {
+    const Span input{Address(packed.At(LineByte(plan, plan.firstLine))),
+                     Address(packed.At(LineByte(plan, plan.endLine)))};
+    const auto output = Address(destination);
+    const Span pixels{output,
+                      output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
+    return input.Meets(pixels);
+}
+
+} // namespace
+
+bool UnpackNeedsMemory(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
+                       uint16_t *destination) {
+    if (!FrameInfoIsConsistent(info))
+        return false;
+    const Plan plan = MakePlan(info, rowLimit);
+    if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
+        return false;
+    const Source packed{static_cast<const uint8_t *>(source), 0};
+    return Overlaps(plan, packed, destination) &&
+           !UnpackWithoutCopy(plan, BestUnpackKernels(), packed, destination, false);
+}
+
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
                          int32_t rowLimit, const void *source, uint16_t *destination,
                          const ScratchMemory &memory) {
@@ -618,12 +657,7 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
     if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
         return TQDEV_RESULT_OK;
     const Source packed{static_cast<const uint8_t *>(source), 0};
-    const Span input{reinterpret_cast<uintptr_t>(packed.At(LineByte(plan, plan.firstLine))),
-                     reinterpret_cast<uintptr_t>(packed.At(LineByte(plan, plan.endLine)))};
-    const auto output = reinterpret_cast<uintptr_t>(destination);
-    const Span pixels{output,
-                      output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
-    if (input.Meets(pixels))
+    if (Overlaps(plan, packed, destination))
         return UnpackOverlapping(plan, kernels, packed, destination, memory);
     Plan separate = plan;
     separate.stream =
