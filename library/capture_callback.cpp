@@ -147,17 +147,38 @@ Step Advance(CaptureContext *capture, bool liveFocusSet) {
 }
 
 // A frame delivered packed where the caller asked for pixels is unpacked
-// within the buffer that received it. A frame that could not be unpacked
-// (no memory for a flipped frame's copy) ends the capture with that code
-// rather than reporting packed bytes as pixels.
-uint32_t UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status) {
-    if (status.word[5] == 0 || capture->state != STATE_CAPTURING || !PackedInPlace(*capture)) {
-        return TQDEV_RESULT_OK;
+// within the buffer that received it; null when there is none to unpack.
+void *FrameToUnpack(const CaptureContext &capture, const TQDEV_STATUS &status) {
+    if (status.word[5] == 0 || capture.state != STATE_CAPTURING || !PackedInPlace(capture)) {
+        return nullptr;
     }
-    void *frame = FrameDestination(*capture, capture->frames_done);
-    const TQDEV_FRAME_INFO &info = capture->frameInfo;
+    return FrameDestination(capture, capture.frames_done);
+}
+
+// A frame that could not be unpacked (no memory for a copy) ends the capture
+// with that code rather than reporting packed bytes as pixels.
+uint32_t UnpackInPlace(const CaptureContext &capture, void *frame) {
+    const TQDEV_FRAME_INFO &info = capture.frameInfo;
     return UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame),
                        LibraryScratchMemory());
+}
+
+// Live focus may submit the next frame's request before unpacking this frame,
+// so that the camera does not wait for the unpack, when nothing the host
+// observes changes: the next frame goes into a buffer apart from this one,
+// and this unpack cannot fail (a failure ends the capture at this frame).
+bool UnpackAfterNextRequest(const CaptureContext &capture, bool liveFocusSet, void *frame) {
+    if (CaptureMode(capture) != TQDEV_CAPTURE_LIVE_FOCUS || !liveFocusSet) {
+        return false;
+    }
+    const auto here = reinterpret_cast<uintptr_t>(frame);
+    const auto next =
+        reinterpret_cast<uintptr_t>(FrameDestination(capture, capture.frames_done + 1));
+    if (here < next + capture.transfer_size && next < here + capture.transfer_size) {
+        return false;
+    }
+    const TQDEV_FRAME_INFO &info = capture.frameInfo;
+    return !UnpackNeedsMemory(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame));
 }
 
 } // namespace
@@ -186,11 +207,23 @@ void TqdevCaptureImageCallback(const TQDEV_STATUS *status, void * /*data*/, void
     std::unique_lock guard(capture->lock);
     bool liveFocusSet =
         CaptureMode(*capture) == TQDEV_CAPTURE_LIVE_FOCUS && IsLiveFocus(capture->device) != 0;
-    uint32_t unpacked = UnpackInPlace(capture, *status);
-    if (result == TQDEV_RESULT_OK) {
-        result = unpacked;
+    void *frame = FrameToUnpack(*capture, *status);
+    void *unpackLater = nullptr;
+    if (frame != nullptr && result == TQDEV_RESULT_OK &&
+        UnpackAfterNextRequest(*capture, liveFocusSet, frame)) {
+        unpackLater = frame;
+    } else if (frame != nullptr) {
+        uint32_t unpacked = UnpackInPlace(*capture, frame);
+        if (result == TQDEV_RESULT_OK) {
+            result = unpacked;
+        }
     }
     Step step = result == TQDEV_RESULT_OK ? Advance(capture, liveFocusSet) : End(result);
+    if (unpackLater != nullptr) {
+        // The next completion waits for the lock, held until this frame is
+        // reported.
+        UnpackInPlace(*capture, unpackLater);
+    }
     if (step.pending) {
         return;
     }
