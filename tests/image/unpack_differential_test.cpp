@@ -192,4 +192,28 @@ TEST(UnpackDifferential, InPlaceMatchesACopy) {
     EXPECT_GT(refusals, 0) << "no frame needed the copy";
 }
 
+// A captured frame is unpacked where it arrived without taking memory: the
+// camera's layout, any flip or mirror, the packed stream at the start of the
+// image buffer, every row but the status line.
+TEST(UnpackDifferential, CapturedFramesNeedNoMemory) {
+    for (const uint32_t width : {13u, 1024u, 4096u}) {
+        for (const uint32_t flags :
+             {0u, TQDEV_FRAME_FLIP, TQDEV_FRAME_MIRROR, TQDEV_FRAME_FLIP | TQDEV_FRAME_MIRROR}) {
+            Shape shape;
+            shape.left = 4;
+            shape.top = 1;
+            shape.width = width;
+            shape.height = 24;
+            shape.lineWidth = static_cast<int32_t>(width) + 4;
+            shape.lineCount = 26;
+            shape.flags = flags | TQDEV_FRAME_PACKED;
+            const TQDEV_FRAME_INFO info = MakeInfo(shape);
+            std::vector<uint8_t> buffer(std::max(info.image_size, info.packed_size));
+            EXPECT_FALSE(UnpackNeedsMemory(info, info.line_count - 1, buffer.data(),
+                                           reinterpret_cast<uint16_t *>(buffer.data())))
+                << "width " << width << " flags " << flags;
+        }
+    }
+}
+
 } // namespace
