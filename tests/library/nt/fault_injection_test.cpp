@@ -211,6 +211,34 @@ TEST_F(FaultInjectionTest, FailedSubmissionLeavesNothingAndCallsNothing) {
     EXPECT_TRUE(CallLog(cameras[0]).empty());
 }
 
+TEST_F(FaultInjectionTest, FailedRegisterHoldSendsNothing) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    // The camera's register lock is made on its first register access.
+    const ChannelFault faults[] = {
+        {"HeapAlloc", 1, TQDEV_RESULT_SYSTEM_ERROR, " - Could not allocate memory\n"},
+        {"CreateMutexA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateMutex\n"},
+    };
+    uint32_t handles = TqsimOpenHandleCount();
+    uint32_t blocks = TqsimHeapBlockCount();
+    PassesHeld held;
+    for (const ChannelFault &fault : faults) {
+        SCOPED_TRACE(fault.function);
+        ASSERT_EQ(TqsimFailCall(fault.function, fault.nth, ERROR_NOT_ENOUGH_MEMORY), 0);
+        debugPrintEnabled.store(1);
+        CapturedOutput output;
+        EXPECT_EQ(TqdevWriteRegister(0, 5, 6), fault.result);
+        output.Finish();
+        debugPrintEnabled.store(0);
+        TqsimClearFaults();
+        EXPECT_NE(output.out.find(fault.message), std::string::npos) << output.out;
+        EXPECT_EQ(TqsimOpenHandleCount(), handles);
+        EXPECT_EQ(TqsimHeapBlockCount(), blocks);
+    }
+    EXPECT_TRUE(CallLog(cameras[0]).empty());
+    EXPECT_EQ(TqdevWriteRegister(0, 5, 6), TQDEV_RESULT_OK);
+}
+
 TEST_F(FaultInjectionTest, FailedCompletionThreadWaitsForTheTakenTransfers) {
     std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);

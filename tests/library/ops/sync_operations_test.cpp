@@ -2,9 +2,11 @@
 // counts, what reaches the caller, and failures passed on.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -151,6 +153,34 @@ TEST_F(SyncOperations, RegistersTravelBothWaysAndAFailedSelectLeavesTheValue) {
     value = 0x55555555;
     EXPECT_EQ(TqdevReadRegister(0, 0x1F0, &value), TQDEV_RESULT_INVALID_BUFFER);
     EXPECT_EQ(value, 0x55555555u);
+}
+
+// The driver keeps the selected address per handle: another thread's select
+// between the two requests would redirect them.
+TEST_F(SyncOperations, RegisterAccessesFromManyThreadsKeepTheirAddress) {
+    constexpr uint32_t kThreads = 6, kRounds = 40;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (uint32_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (uint32_t i = 0; i < kRounds; ++i) {
+                uint32_t value = t << 16 | i, read = 0;
+                if (TqdevWriteRegister(0, 0x100 + t, value) != TQDEV_RESULT_OK ||
+                    TqdevReadRegister(0, 0x100 + t, &read) != TQDEV_RESULT_OK || read != value) {
+                    wrong.fetch_add(1);
+                }
+            }
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+    for (uint32_t t = 0; t < kThreads; ++t) {
+        uint32_t stored = 0;
+        ASSERT_EQ(TqsimReadRegister(camera(), 0x100 + t, &stored), 0);
+        EXPECT_EQ(stored, t << 16 | (kRounds - 1)) << t;
+    }
 }
 
 TEST_F(SyncOperations, FlawListIsWrittenAndReadBack) {
