@@ -140,7 +140,8 @@ DWORD WINAPI DeviceThreadFunction(LPVOID parameter);
 DWORD WINAPI CallbackThreadFunction(LPVOID parameter);
 
 // Completion threads: kept (mutex held), pruned of ended ones on each
-// submission, and waited for by termination (mutex not held).
+// submission and each notification pass, and waited for by termination
+// (mutex not held).
 void PruneCompletionThreads();
 void JoinCompletionThreads();
 

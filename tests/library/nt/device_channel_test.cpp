@@ -368,6 +368,25 @@ TEST_F(DeviceChannelTest, CloseDoesNotWaitForOutstandingCompletions) {
     EXPECT_EQ(completion.resubmits, (std::vector<uint32_t>{10, 10}));
 }
 
+TEST_F(DeviceChannelTest, EndedCompletionThreadsLeaveNoHandleWithoutAFurtherSubmission) {
+    InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    uint32_t handles = TqsimOpenHandleCount();
+    Completions completions;
+    TQDEV_CAMERA_INFO info[3]{};
+    for (TQDEV_CAMERA_INFO &record : info) {
+        ASSERT_EQ(SubmitRequest(0, kCameraInfo, &record, sizeof record, Completions::Function,
+                                &completions, nullptr),
+                  TQDEV_RESULT_OK);
+    }
+    ASSERT_EQ(completions.WaitFor(3).size(), 3u);
+    // Bounded by a few poll periods of the notification thread.
+    for (int i = 0; i < 200 && TqsimOpenHandleCount() != handles; ++i) {
+        Sleep(10);
+    }
+    EXPECT_EQ(TqsimOpenHandleCount(), handles);
+}
+
 TEST_F(DeviceChannelTest, SyncEventsSignalAndWait) {
     SyncEvent event = CreateSyncEvent();
     ASSERT_NE(event, nullptr);
