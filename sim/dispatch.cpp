@@ -64,20 +64,6 @@ void FlushOpenJob(Camera &camera, File &file) {
     }
 }
 
-// The refused call ends its request: what was taken of it still completes.
-void EndRefusedRequest(Camera &camera, File &file, DWORD code) {
-    FlushOpenJob(camera, file);
-    if (code != kStatusCode || file.unpaired.empty()) {
-        return;
-    }
-    Job &job = *file.unpaired.front();
-    file.unpaired.pop_front();
-    job.expectStatus = false;
-    if (job.served && !job.queued && !job.inService) {
-        FinishJob(camera, job);
-    }
-}
-
 void TakeSettings(Camera &camera, File &file, const IoRequest &request) {
     FlushOpenJob(camera, file);
     Job &job = NewJob(camera, file);
@@ -194,9 +180,9 @@ DWORD DeviceControl(void *device, const IoRequest &request) {
     std::lock_guard guard(camera.lock);
     const DWORD refusal = Refusal(camera, request.code);
     Log(camera, file, request, refusal);
+    // Refused before it reaches the camera: what the handle holds of the same
+    // request stays held, as with a driver that never sees the call.
     if (refusal != 0) {
-        EndRefusedRequest(camera, file, request.code);
-        camera.changed.notify_all();
         return refusal;
     }
     const std::uint32_t number = TqcoreRequestNumber(request.code);

@@ -9,11 +9,16 @@ namespace {
 constexpr uint32_t kSettingsSize = sizeof(TQDEV_CAPTURE_SETTINGS);
 constexpr uint32_t kStatusSize = sizeof(TQDEV_STATUS);
 
-// Which transfers of a request reached the driver.
+// Which transfers of a request reached the driver, and the cancel that ends
+// them after a partial issue.
 struct StartedTransfers {
     bool settings;
     bool data;
     bool status;
+    bool cancelFailed;
+    OVERLAPPED cancelBlock;
+
+    bool Any() const { return settings || data || status; }
 };
 
 uint32_t IssueTransfers(DeviceNode *node, AsyncRequest *request, uint32_t code, uint32_t size,
@@ -57,9 +62,35 @@ uint32_t StartCompletionThread(AsyncRequest *request, CompletionThread *entry) {
     return TQDEV_RESULT_OK;
 }
 
+// After a partial issue the driver holds what it took, waiting for the rest
+// (a settings transfer for its data, a data transfer for its status): left
+// alone, the next request's transfers would pair with it. A cancel on the
+// handle ends them and leaves the handle in step.
+void CancelTakenTransfers(DeviceNode *node, StartedTransfers *started) {
+    uint32_t result = InitOverlapped(&started->cancelBlock);
+    if (result == TQDEV_RESULT_OK) {
+        result = IssueDriverCall(node, kCancelCode, nullptr, 0, &started->cancelBlock);
+        if (result != TQDEV_RESULT_OK) {
+            CloseHandle(started->cancelBlock.hEvent);
+            started->cancelBlock.hEvent = nullptr;
+        }
+    }
+    started->cancelFailed = result != TQDEV_RESULT_OK;
+}
+
 // A request that failed before its hand-over: the driver may still use the
-// blocks of the transfers it took, so wait for them before freeing.
-void AbandonRequest(AsyncRequest *request, const StartedTransfers &started) {
+// blocks of the transfers it took, so wait for them before freeing. Should
+// they not have been cancelled, waiting could last for ever: the request is
+// then left to the driver rather than freed under it.
+void AbandonRequest(AsyncRequest *request, StartedTransfers &started) {
+    if (started.cancelBlock.hEvent != nullptr) {
+        WaitSignalled(started.cancelBlock.hEvent);
+        CloseHandle(started.cancelBlock.hEvent);
+    }
+    if (started.cancelFailed) {
+        TQDEV_DIAG("Request left to the driver\n");
+        return;
+    }
     if (started.settings) {
         WaitForSingleObject(request->settingsBlock.hEvent, INFINITE);
     }
@@ -143,7 +174,9 @@ uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint
         request->completion = completion;
         request->context = context;
         uint32_t issued = IssueTransfers(node, request, code, size, settings, &started);
-        if (issued == TQDEV_RESULT_OK) {
+        if (issued != TQDEV_RESULT_OK && started.Any()) {
+            CancelTakenTransfers(node, &started);
+        } else if (issued == TQDEV_RESULT_OK) {
             issued = StartCompletionThread(request, entry);
         }
         if (issued != TQDEV_RESULT_OK) {
