@@ -2,6 +2,7 @@
 // caller's record and buffers hold afterwards, and how captures end.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -136,6 +137,30 @@ TEST_F(CaptureEngine, SingleCaptureReturnsTheFrameRequestsResultAndItsTicket) {
     for (const LoggedRequest &request : requests) {
         ASSERT_TRUE(request.settings.has_value());
         EXPECT_EQ(request.settings->ticket, 1u);
+    }
+}
+
+// DeviceIoControl fails at each transfer of a waiting single capture (frame
+// information, then the frame: settings, data, status each). The capture
+// fails, nothing stays with the driver, and the next capture is exact.
+TEST_F(CaptureEngine, RefusedDriverCallAtEachPositionLeavesTheCameraInStep) {
+    constexpr uint32_t kNoAccess = 998;
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    for (uint32_t nth = 1; nth <= 6; ++nth) {
+        SCOPED_TRACE(nth);
+        ASSERT_EQ(TqsimFailCall("DeviceIoControl", nth, kNoAccess), 0);
+        EXPECT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_INVALID_BUFFER);
+        TqsimClearFaults();
+        TqsimClearCalls(camera());
+        std::fill(image.begin(), image.end(), 0xEEEE);
+        ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+        EXPECT_TRUE(
+            MatchesFormula(camera(), LastFrameSettings(camera()), params.status6, 1, image.data()));
+        uint32_t pending = ~0u;
+        EXPECT_EQ(TqsimPendingTransfers(camera(), &pending), 0);
+        EXPECT_EQ(pending, 0u);
     }
 }
 
