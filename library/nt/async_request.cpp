@@ -196,10 +196,12 @@ DWORD WINAPI CallbackThreadFunction(LPVOID parameter) {
     DWORD bytes = 0;
     if (!GetOverlappedResult(request->file, &request->statusBlock, &bytes, TRUE)) {
         DWORD error = GetLastError();
-        request->status.word[0] = StatusFailure(error);
+        uint32_t failure = StatusFailure(error);
         // Should the wait itself have failed, the driver still owns the
-        // request's blocks until the status transfer has ended.
+        // request's blocks until the status transfer has ended, and may yet
+        // write the status record: the failure is set after that.
         WaitSignalled(request->statusBlock.hEvent);
+        request->status.word[0] = failure;
     }
     if (request->completion != nullptr) {
         // The requester gets a copy that lives for the call only.

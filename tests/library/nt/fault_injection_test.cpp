@@ -271,15 +271,21 @@ TEST_F(FaultInjectionTest, FailedCompletionThreadWaitsForTheTakenTransfers) {
     EXPECT_EQ(completions.Count(), 0u);
 }
 
+// The failed wait returns at once; the request is still the driver's until
+// its status transfer has ended, so the completion waits for that.
 TEST_F(FaultInjectionTest, FailedWaitForStatusIsDeliveredAsSystemError) {
-    InitWithCameras(1);
+    std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimHoldRequests(cameras[0], 1), 0);
     ASSERT_EQ(TqsimFailCall("GetOverlappedResult", 1, ERROR_INVALID_PARAMETER), 0);
     Completions completions;
     TQDEV_CAMERA_INFO info{};
     ASSERT_EQ(
         SubmitRequest(0, 2, &info, sizeof(info), Completions::Function, &completions, nullptr),
         TQDEV_RESULT_OK);
+    Sleep(50);
+    EXPECT_EQ(completions.Count(), 0u);
+    TqsimReleaseRequests(cameras[0]);
     std::vector<Completions::Record> done = completions.WaitFor(1);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].status.word[0], TQDEV_RESULT_SYSTEM_ERROR);
