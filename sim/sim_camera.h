@@ -87,6 +87,11 @@ struct ScriptedWords {
     std::uint32_t words[6];
 };
 
+struct ScriptedReply {
+    std::uint32_t request;
+    std::vector<std::uint8_t> bytes;
+};
+
 struct RefusedCall {
     DWORD code;
     DWORD error;
@@ -95,6 +100,7 @@ struct RefusedCall {
 struct Scripts {
     std::vector<ScriptedResult> results;
     std::vector<ScriptedWords> words;
+    std::vector<ScriptedReply> replies;
     std::vector<RefusedCall> refusals;
     std::deque<DWORD> statusFailures;
     bool hold = false;

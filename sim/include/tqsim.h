@@ -117,11 +117,18 @@ TQSIM_API int TqsimScriptResult(uint32_t camera, uint32_t request, uint32_t resu
  * status words 1 to 6, whatever the camera would have put there. */
 TQSIM_API int TqsimScriptStatusWords(uint32_t camera, uint32_t request, const uint32_t words[6]);
 
+/* The next request with this number is served as usual, then the bytes its
+ * caller's buffer receives are these instead (at most the buffer's size, which
+ * is also the byte count reported): a camera that reports a descriptor or a
+ * count it cannot deliver. size at most 4096. */
+TQSIM_API int TqsimScriptReply(uint32_t camera, uint32_t request, const void *bytes, uint32_t size);
+
 /* The next call with this control code (any transfer: settings 0xA3002920,
  * status 0xA3002970, cancel 0xA3002974 or a request's code) is refused at
- * issue: DeviceIoControl fails with error (998, 995, 1617 or any other) and
- * nothing completes for it. Transfers of the same request that were already
- * taken still complete. */
+ * issue, before it reaches the camera: DeviceIoControl fails with error (998,
+ * 995, 1617 or any other) and nothing completes for it. Transfers of the same
+ * request that were already taken stay with the camera, waiting for the rest,
+ * until a cancel, a close or an unplug ends them. */
 TQSIM_API int TqsimRefuseCall(uint32_t camera, uint32_t code, uint32_t error);
 
 /* The next status transfer that is issued ends with this platform error
