@@ -164,6 +164,39 @@ TEST_F(CaptureEngine, RefusedDriverCallAtEachPositionLeavesTheCameraInStep) {
     }
 }
 
+// A camera whose descriptor promises a larger image than the buffer the
+// library sized: the frame is never unpacked, and the capture ends with 4.
+TEST_F(CaptureEngine, LyingDescriptorEndsTheCaptureBeforeItsFrame) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    TQSIM_CAMERA_CONFIG config{};
+    ASSERT_EQ(TqsimGetConfig(camera(), &config), 0);
+    TQDEV_CAPTURE_SETTINGS settings{};
+    BuildCaptureSettings(&params, &settings);
+    TQDEV_FRAME_INFO info{};
+    ASSERT_EQ(TqsimDeriveFrameInfo(&config, &settings, &info), 0u);
+    info.flags |= TQDEV_FRAME_PACKED;
+    info.height += 8; // rows the buffer does not have
+    info.line_count += 8;
+    info.packed_size += 8 * info.line_width * 3 / 2;
+    ASSERT_EQ(TqsimScriptReply(camera(), 6, &info, sizeof info), 0);
+    TqdevEnableDebugPrint(1);
+    CapturedOutput output;
+    EXPECT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_SYSTEM_ERROR);
+    output.Finish();
+    TqdevEnableDebugPrint(0);
+    EXPECT_EQ(RequestNumbers(camera()), std::vector<uint32_t>{6});
+    EXPECT_THAT(image, Each(0xEEEE));
+    // The completion thread's last line may come after the caller's return.
+    std::vector<std::string> messages = Messages(output.out);
+    std::erase(messages, "Dll: Terminating thread");
+    EXPECT_THAT(messages,
+                ElementsAre("TqdevCaptureImageCallback(result 0)", "  state: STATE_FRAME_INFO",
+                            "Inconsistent frame info (image size 6144, packed size 6888)"))
+        << output.out;
+}
+
 TEST_F(CaptureEngine, SingleFramesMatchTheFormulaInEveryDelivery) {
     struct Case {
         std::string name;

@@ -183,6 +183,29 @@ TEST_F(SyncOperations, RegisterAccessesFromManyThreadsKeepTheirAddress) {
     }
 }
 
+// A camera that reports a count no buffer can be sized for: the count is
+// passed on, and nothing more is asked.
+TEST_F(SyncOperations, ImpossibleFlawCountsAreRefused) {
+    for (int32_t reported : {-1, INT32_MIN, 0x0CCCCCCD}) {
+        SCOPED_TRACE(reported);
+        const int32_t reply[2] = {reported, 7};
+        ASSERT_EQ(TqsimScriptReply(camera(), 11, reply, sizeof reply), 0);
+        TqsimClearCalls(camera());
+        TqdevEnableDebugPrint(1);
+        CapturedOutput output;
+        int32_t count = 0;
+        uint32_t second = 0;
+        EXPECT_EQ(TqdevReadFlaws(0, &count, &second, flaws), TQDEV_RESULT_SYSTEM_ERROR);
+        output.Finish();
+        TqdevEnableDebugPrint(0);
+        EXPECT_EQ(count, reported);
+        EXPECT_EQ(NumbersAndSizes(camera()), (Requests{{11, 8}}));
+        std::vector<std::string> messages = Messages(output.out);
+        std::erase(messages, "Dll: Terminating thread");
+        EXPECT_THAT(messages, ElementsAre("Invalid flaw count " + std::to_string(reported)));
+    }
+}
+
 TEST_F(SyncOperations, FlawListIsWrittenAndReadBack) {
     for (uint32_t i = 0; i < 3; ++i) {
         flaws[i] = TQDEV_FLAW{{i, i + 10, i + 20, i + 30, i + 40}};
