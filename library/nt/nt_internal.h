@@ -78,7 +78,12 @@ struct RegisterLock {
 // The one library state. Everything but the atomics, the lifecycle fields
 // and the notification thread's stop event is guarded by the library mutex.
 struct LibraryState {
+    // Set while calls are admitted; null from the start of termination on.
     std::atomic<HANDLE> mutex;
+    // The mutex itself, valid from initialisation until every admitted call
+    // has left: a call inside must unlock the handle it locked, whatever
+    // termination has done to the admission meanwhile.
+    HANDLE lockHandle;
     // Calls inside the library state right now; termination waits for them
     // after it has taken the mutex handle away.
     std::atomic<uint32_t> users;
