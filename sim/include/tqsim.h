@@ -408,6 +408,10 @@ TQSIM_API int TqsimGetConfig(uint32_t camera, TQSIM_CAMERA_CONFIG *config);
  * counted are those of every thread. Returns 0, or -1 for an unknown name. */
 TQSIM_API int TqsimFailCall(const char *function, uint32_t nth, uint32_t error);
 
+/* As TqsimFailCall, counting only the calls the calling thread makes; also
+ * "WaitForSingleObject", which the library's own threads call as well. */
+TQSIM_API int TqsimFailCallOnThread(const char *function, uint32_t nth, uint32_t error);
+
 /* Forgets every pending fault. */
 TQSIM_API void TqsimClearFaults(void);
 

@@ -1,5 +1,6 @@
 // Injected platform failures during initialisation and enumeration: the
 // result, the diagnostic, and nothing left behind.
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -289,6 +290,28 @@ TEST_F(FaultInjectionTest, FailedWaitForStatusIsDeliveredAsSystemError) {
     std::vector<Completions::Record> done = completions.WaitFor(1);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].status.word[0], TQDEV_RESULT_SYSTEM_ERROR);
+}
+
+// The caller's wait for a synchronous answer fails: reported and turned
+// into 4, but only once the answer has arrived, since the completion still
+// writes into what the caller owns.
+TEST_F(FaultInjectionTest, FailedWaitOfASynchronousRequestIsReported) {
+    InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    TQDEV_CAMERA_INFO expected{};
+    ASSERT_EQ(TqdevCameraInfo(0, &expected), TQDEV_RESULT_OK);
+    // This thread's fifth wait is the one for the answer: those before it
+    // take the library mutex and hand the transfers to the I/O thread.
+    ASSERT_EQ(TqsimFailCallOnThread("WaitForSingleObject", 5, ERROR_INVALID_HANDLE), 0);
+    debugPrintEnabled.store(1);
+    CapturedOutput output;
+    TQDEV_CAMERA_INFO info{};
+    EXPECT_EQ(TqdevCameraInfo(0, &info), TQDEV_RESULT_SYSTEM_ERROR);
+    output.Finish();
+    debugPrintEnabled.store(0);
+    EXPECT_NE(output.out.find(" - WaitForSingleObject"), std::string::npos) << output.out;
+    EXPECT_EQ(std::memcmp(&info, &expected, sizeof info), 0);
+    EXPECT_EQ(TqdevCameraInfo(0, &info), TQDEV_RESULT_OK);
 }
 
 TEST_F(FaultInjectionTest, FailedCancelEventSendsNothing) {
