@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: optimised, under AddressSanitizer +
 # UndefinedBehaviorSanitizer, and under ThreadSanitizer (the threaded tests
-# five times); the
-# Python package and its viewer (under a virtual display); checks
-# the installed package with applications built against it; builds
-# the Windows DLL and checks its exports; runs the integration suite on the
-# real DLL and camera driver under Wine; runs the unpacker's fuzz target for a
+# five times); the Python package and its viewer (under a virtual display);
+# checks the installed package with applications built against it; builds the
+# Windows DLL and checks its exports; runs the integration suite on the real
+# DLL and camera driver under Wine; runs the unpacker's fuzz target for a
 # bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
