@@ -1,6 +1,8 @@
 // Asynchronous requests: the settings, data and status transfers of one
 // request, issued back to back, and the completion thread that waits for the
 // status and calls the requester back.
+#include <utility>
+
 #include "nt_internal.h"
 #include "request_codes.h"
 
@@ -49,8 +51,9 @@ uint32_t IssueTransfers(DeviceNode *node, AsyncRequest *request, uint32_t code, 
     return result;
 }
 
-uint32_t StartCompletionThread(AsyncRequest *request, CompletionThread *entry) {
-    HANDLE thread = CreateThread(nullptr, 0, CallbackThreadFunction, request, 0, nullptr);
+uint32_t StartCompletionThread(LPTHREAD_START_ROUTINE function, AsyncRequest *request,
+                               CompletionThread *entry) {
+    HANDLE thread = CreateThread(nullptr, 0, function, request, 0, nullptr);
     if (thread == nullptr) {
         DWORD error = GetLastError();
         TQDEV_REPORT_FAILED_CALL("CreateThread\n", error);
@@ -75,21 +78,16 @@ void CancelTakenTransfers(DeviceNode *node, StartedTransfers *started) {
             started->cancelBlock.hEvent = nullptr;
         }
     }
-    started->cancelFailed = result != TQDEV_RESULT_OK;
+    // A removed camera has ended everything it held, so the wait ends too.
+    started->cancelFailed = result != TQDEV_RESULT_OK && result != TQDEV_RESULT_DEVICE_NOT_FOUND;
 }
 
 // A request that failed before its hand-over: the driver may still use the
-// blocks of the transfers it took, so wait for them before freeing. Should
-// they not have been cancelled, waiting could last for ever: the request is
-// then left to the driver rather than freed under it.
+// blocks of the transfers it took, so wait for them before freeing.
 void AbandonRequest(AsyncRequest *request, StartedTransfers &started) {
     if (started.cancelBlock.hEvent != nullptr) {
         WaitSignalled(started.cancelBlock.hEvent);
         CloseHandle(started.cancelBlock.hEvent);
-    }
-    if (started.cancelFailed) {
-        TQDEV_DIAG("Request left to the driver\n");
-        return;
     }
     if (started.settings) {
         WaitForSingleObject(request->settingsBlock.hEvent, INFINITE);
@@ -101,6 +99,35 @@ void AbandonRequest(AsyncRequest *request, StartedTransfers &started) {
         WaitForSingleObject(request->statusBlock.hEvent, INFINITE);
     }
     FreeRequest(request);
+}
+
+// Without a cancel the driver keeps what it took until the handle is closed:
+// a thread of its own waits for that and frees the request, and the caller
+// is not held. Only the taken transfers' events remain to be waited on.
+DWORD WINAPI AbandonedRequestThread(LPVOID parameter) {
+    auto *request = static_cast<AsyncRequest *>(parameter);
+    for (OVERLAPPED *block :
+         {&request->settingsBlock, &request->dataBlock, &request->statusBlock}) {
+        if (block->hEvent != nullptr) {
+            WaitSignalled(block->hEvent);
+        }
+    }
+    FreeRequest(request);
+    return 0;
+}
+
+bool HandOverAbandoned(AsyncRequest *request, const StartedTransfers &started,
+                       CompletionThread *entry) {
+    const std::pair<OVERLAPPED *, bool> blocks[] = {{&request->settingsBlock, started.settings},
+                                                    {&request->dataBlock, started.data},
+                                                    {&request->statusBlock, started.status}};
+    for (const auto &[block, taken] : blocks) {
+        if (!taken && block->hEvent != nullptr) {
+            CloseHandle(block->hEvent);
+            block->hEvent = nullptr;
+        }
+    }
+    return StartCompletionThread(AbandonedRequestThread, request, entry) == TQDEV_RESULT_OK;
 }
 
 // A status transfer that ended with an error: its error as a result code.
@@ -174,10 +201,17 @@ uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint
         request->completion = completion;
         request->context = context;
         uint32_t issued = IssueTransfers(node, request, code, size, settings, &started);
-        if (issued != TQDEV_RESULT_OK && started.Any()) {
+        if (issued == TQDEV_RESULT_OK) {
+            issued = StartCompletionThread(CallbackThreadFunction, request, entry);
+        } else if (started.Any()) {
             CancelTakenTransfers(node, &started);
-        } else if (issued == TQDEV_RESULT_OK) {
-            issued = StartCompletionThread(request, entry);
+            if (started.cancelFailed) {
+                if (!HandOverAbandoned(request, started, entry)) {
+                    TQDEV_DIAG("Request left to the driver\n");
+                    FreeMemory(entry);
+                }
+                return issued;
+            }
         }
         if (issued != TQDEV_RESULT_OK) {
             FreeMemory(entry);

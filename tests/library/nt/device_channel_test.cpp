@@ -234,6 +234,28 @@ TEST_F(DeviceChannelTest, RefusedTransferFailsTheSubmissionAfterTheOthersEnded) 
     }
 }
 
+// Neither the data transfer nor the cancel gets through: the caller is not
+// held, and the request is freed once closing the handle ends its settings.
+TEST_F(DeviceChannelTest, RefusedCancelAfterAPartialIssueHoldsNoCaller) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    uint32_t handles = TqsimOpenHandleCount();
+    uint32_t blocks = TqsimHeapBlockCount();
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimRefuseCall(cameras[0], RequestCode(kFrameInfo), ERROR_NOACCESS), 0);
+    ASSERT_EQ(TqsimRefuseCall(cameras[0], kCancelCode, ERROR_NOACCESS), 0);
+    TQDEV_CAPTURE_SETTINGS settings = SampleSettings();
+    TQDEV_FRAME_INFO frameInfo{};
+    Completions completions;
+    EXPECT_EQ(SubmitRequest(0, kFrameInfo, &frameInfo, sizeof(frameInfo), Completions::Function,
+                            &completions, &settings),
+              TQDEV_RESULT_INVALID_BUFFER);
+    EXPECT_EQ(PendingTransfers(cameras[0]), 1u); // the settings, still held
+    EXPECT_EQ(CloseDevice(0), TQDEV_RESULT_OK);
+    EXPECT_TRUE(HandlesReturnTo(handles));
+    EXPECT_EQ(TqsimHeapBlockCount(), blocks);
+    EXPECT_EQ(completions.Count(), 0u);
+}
+
 TEST_F(DeviceChannelTest, FailedStatusTransferIsDeliveredAsResult) {
     std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
