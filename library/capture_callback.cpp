@@ -63,6 +63,21 @@ uint32_t SetUpAveraging(CaptureContext *capture) {
     return TQDEV_RESULT_OK;
 }
 
+// Made once per capture, so that no frame allocates.
+uint32_t SetUpUnpackWorkspace(CaptureContext *capture) {
+    const TQDEV_FRAME_INFO &info = capture->frameInfo;
+    const uint64_t bytes = InPlaceWorkspaceBytes(info, info.line_count - 1);
+    if (bytes == 0) {
+        return TQDEV_RESULT_OK;
+    }
+    capture->unpackWorkspace = AllocateZeroed(bytes);
+    if (capture->unpackWorkspace == nullptr) {
+        return TQDEV_RESULT_OUT_OF_MEMORY;
+    }
+    capture->unpackWorkspaceBytes = bytes;
+    return TQDEV_RESULT_OK;
+}
+
 Step FrameInfoArrived(CaptureContext *capture) {
     TQDEV_DIAG("  state: STATE_FRAME_INFO\n");
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
@@ -73,11 +88,14 @@ Step FrameInfoArrived(CaptureContext *capture) {
                    info.packed_size);
         return End(TQDEV_RESULT_SYSTEM_ERROR);
     }
+    uint32_t result = TQDEV_RESULT_OK;
     if (Averaged(*capture)) {
-        uint32_t result = SetUpAveraging(capture);
-        if (result != TQDEV_RESULT_OK) {
-            return End(result);
-        }
+        result = SetUpAveraging(capture);
+    } else if (PackedInPlace(*capture)) {
+        result = SetUpUnpackWorkspace(capture);
+    }
+    if (result != TQDEV_RESULT_OK) {
+        return End(result);
     }
     capture->state = STATE_CAPTURING;
     return Chain(SubmitFrame(capture, 0));
@@ -156,7 +174,9 @@ uint32_t UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status) {
     }
     void *frame = FrameDestination(*capture, capture->frames_done);
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
-    return UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame));
+    const UnpackWorkspace workspace{capture->unpackWorkspace, capture->unpackWorkspaceBytes,
+                                    AllocateZeroed, FreeMemory};
+    return UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame), workspace);
 }
 
 } // namespace

@@ -1,14 +1,17 @@
-// Unpacking a packed frame into 16-bit pixels. Rows whose window starts on a
-// group boundary and whose binning has a fused kernel go straight from the
-// packed bytes to the pixels. Other rows are cut into chunks of at most
-// kChunkSamples window samples; a chunk's whole groups are decoded into a
-// small stack buffer, then binned (or copied), mirrored if asked, and stored.
+// Unpacking a packed frame into 16-bit pixels. Rows whose binning has a
+// fused kernel go straight from the packed bytes to the pixels, their partial
+// first and last groups through a small scratch, so any window start stays on
+// the fused kernels. Other rows are cut into chunks of at most kChunkSamples
+// window samples; a chunk's whole groups are decoded into a small stack
+// buffer, then binned (or copied), mirrored if asked, and stored.
 // Source and destination may overlap: the rows or chunks are then walked in
-// an order in which no store reaches packed bytes still to be read, or, when
-// no such order exists, the packed rows are first copied aside.
+// an order in which no store reaches packed bytes still to be read; rows that
+// no such order can keep behind their input (the first rows of a frame with
+// lines above its window) are copied to the workspace first. Only when no
+// such walk exists are all packed rows copied aside.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "image_data.h"
 #include "unpack_kernels.h"
@@ -162,79 +165,126 @@ uint16_t *RowOf(const Plan &plan, uint16_t *destination, int64_t line) {
     return destination + (plan.flip ? plan.geo.m - 1 - windowRow : windowRow) * plan.geo.n;
 }
 
-// Rows whose window starts on a group boundary go straight from the packed
-// bytes to the pixels when the kernels have a fused form for their binning.
+// How a row's samples lie against the 8-sample groups: a head before the
+// first group boundary, whole groups, a tail; all three may be empty.
+struct RowSplit {
+    int64_t first; // stream sample of the row's first window column
+    int64_t head, groups, tail;
+};
+
+RowSplit SplitRow(const Plan &plan, int64_t line) {
+    RowSplit row{};
+    row.first = line * plan.geo.w8 + plan.left;
+    const int64_t samples = plan.geo.hb == 1 ? plan.width : int64_t{plan.geo.n} * 2;
+    row.head = std::min(samples, (8 - row.first % 8) % 8);
+    row.groups = (samples - row.head) / 8;
+    row.tail = samples - row.head - 8 * row.groups;
+    return row;
+}
+
+// Rows go straight from the packed bytes to the pixels when the kernels have
+// a fused form for their binning; binned rows need every pair in one group.
 bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
-    if (plan.left % 8 != 0)
-        return false;
     if (plan.geo.hb == 1)
         return !plan.mirror || kernels.decodeReversed != nullptr;
-    if (plan.geo.hb == 2 && !plan.mirror)
+    if (plan.geo.hb == 2 && !plan.mirror && plan.left % 2 == 0)
         return plan.subsample ? kernels.decodeKeepPhase != nullptr
                               : kernels.decodeSumPairs != nullptr;
     return false;
 }
 
+// Stores unbinned samples as row columns first .. first + count - 1.
+void PlaceSamples(const Plan &plan, uint16_t *out, int64_t first, const uint16_t *samples,
+                  int64_t count) {
+    for (int64_t k = 0; k < count; ++k)
+        out[plan.mirror ? plan.width - 1 - (first + k) : first + k] = samples[k];
+}
+
 void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                  uint16_t *destination, int64_t line, Scratch &scratch) {
     uint16_t *out = RowOf(plan, destination, line);
-    const uint8_t *packed = source.At((line * plan.geo.w8 + plan.left) / 8 * 12);
+    const RowSplit row = SplitRow(plan, line);
+    const uint8_t *head = source.At(row.first / 8 * 12);
+    const uint8_t *middle = source.At((row.first + row.head) / 8 * 12);
+    const uint8_t *tail = middle + 12 * row.groups;
+    const auto groups = static_cast<size_t>(row.groups);
     if (plan.geo.hb == 1) {
-        const int64_t groups = plan.width / 8, rest = plan.width % 8;
+        if (row.head != 0) {
+            kernels.decodeGroups(head, 1, scratch.decoded);
+            PlaceSamples(plan, out, 0, scratch.decoded + row.first % 8, row.head);
+        }
         if (plan.mirror)
-            kernels.decodeReversed(packed, static_cast<size_t>(groups), out + plan.width);
+            kernels.decodeReversed(middle, groups, out + plan.width - row.head);
         else
-            kernels.decodeGroups(packed, static_cast<size_t>(groups), out);
-        if (rest == 0)
-            return;
-        kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
-        for (int64_t k = 0; k < rest; ++k)
-            out[plan.mirror ? rest - 1 - k : 8 * groups + k] = scratch.decoded[k];
+            kernels.decodeGroups(middle, groups, out + row.head);
+        if (row.tail != 0) {
+            kernels.decodeGroups(tail, 1, scratch.decoded);
+            PlaceSamples(plan, out, row.head + 8 * row.groups, scratch.decoded, row.tail);
+        }
         return;
     }
-    // Factor 2: every group makes 4 pixels.
-    const int64_t groups = plan.geo.n / 4, rest = plan.geo.n % 4;
+    // Factor 2: every whole group makes 4 pixels.
+    if (row.head != 0) {
+        kernels.decodeGroups(head, 1, scratch.decoded);
+        BinSamples(plan, kernels, scratch.decoded + row.first % 8, row.head / 2, out);
+    }
+    uint16_t *pixels = out + row.head / 2;
     if (plan.subsample)
-        kernels.decodeKeepPhase(packed, static_cast<size_t>(groups), static_cast<int>(plan.phase),
-                                plan.stream, out);
+        kernels.decodeKeepPhase(middle, groups, static_cast<int>(plan.phase), plan.stream, pixels);
     else
-        kernels.decodeSumPairs(packed, static_cast<size_t>(groups), plan.stream, out);
-    if (rest == 0)
-        return;
-    kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
-    BinSamples(plan, kernels, scratch.decoded, rest, out + 4 * groups);
+        kernels.decodeSumPairs(middle, groups, plan.stream, pixels);
+    if (row.tail != 0) {
+        kernels.decodeGroups(tail, 1, scratch.decoded);
+        BinSamples(plan, kernels, scratch.decoded, row.tail / 2, pixels + 4 * row.groups);
+    }
 }
 
 // In place, unbinned rows in column order walked from the last line up, and
 // each line from its end, never overtake packed bytes still to be read when
-// every row's pixels start at or after its packed bytes: pixels grow faster
-// than packed bytes, so a frame meets this unless its window leaves much of
-// each line out.
-bool CanWalkRowsBackward(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                         uint16_t *destination) {
-    if (plan.geo.hb != 1 || plan.mirror || plan.left % 8 != 0 ||
-        kernels.decodeGroupsBackward == nullptr)
-        return false;
+// a row's pixels start at or after its packed bytes (its partial groups are
+// decoded before anything of it is stored). Pixels grow faster than packed
+// bytes, so only the first rows of a frame can fail this: those are copied to
+// the workspace beforehand and made from there at the end. Returns how many
+// first rows need that, or -1 when a later row fails too (a window that
+// leaves much of each line out).
+int64_t RowsBehindTheirInput(const Plan &plan, const UnpackKernels &kernels, uintptr_t source,
+                             uintptr_t destination) {
+    if (plan.geo.hb != 1 || plan.mirror || kernels.decodeGroupsBackward == nullptr)
+        return -1;
+    int64_t leading = 0;
     for (int64_t line = plan.firstLine; line < plan.endLine; ++line) {
-        const auto pixels = reinterpret_cast<uintptr_t>(RowOf(plan, destination, line));
-        const auto packed =
-            reinterpret_cast<uintptr_t>(source.At((line * plan.geo.w8 + plan.left) / 8 * 12));
-        if (pixels < packed)
-            return false;
+        const RowSplit row = SplitRow(plan, line);
+        const int64_t windowRow = line - plan.geo.g;
+        const int64_t outRow = plan.flip ? plan.geo.m - 1 - windowRow : windowRow;
+        const uintptr_t pixels = destination + static_cast<uintptr_t>(outRow * plan.geo.n * 2);
+        const uintptr_t head = source + static_cast<uintptr_t>(row.first / 8 * 12);
+        const uintptr_t middle = source + static_cast<uintptr_t>((row.first + row.head) / 8 * 12);
+        const bool behind =
+            pixels >= head && pixels + static_cast<uintptr_t>(row.head) * 2 >= middle;
+        if (behind)
+            continue;
+        if (leading != line - plan.firstLine)
+            return -1;
+        leading = line - plan.firstLine + 1;
     }
-    return true;
+    return leading;
 }
 
 void RunRowBackward(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                     uint16_t *destination, int64_t line, Scratch &scratch) {
     uint16_t *out = RowOf(plan, destination, line);
-    const uint8_t *packed = source.At((line * plan.geo.w8 + plan.left) / 8 * 12);
-    const int64_t groups = plan.width / 8, rest = plan.width % 8;
-    if (rest != 0) {
-        kernels.decodeGroups(packed + 12 * groups, 1, scratch.decoded);
-        std::memcpy(out + 8 * groups, scratch.decoded, static_cast<size_t>(rest) * 2);
-    }
-    kernels.decodeGroupsBackward(packed, static_cast<size_t>(groups), out);
+    const RowSplit row = SplitRow(plan, line);
+    const uint8_t *middle = source.At((row.first + row.head) / 8 * 12);
+    // Both partial groups are read before any pixel of the row is stored.
+    uint16_t *head = scratch.decoded;
+    uint16_t *tail = scratch.reversed;
+    if (row.head != 0)
+        kernels.decodeGroups(source.At(row.first / 8 * 12), 1, head);
+    if (row.tail != 0)
+        kernels.decodeGroups(middle + 12 * row.groups, 1, tail);
+    kernels.decodeGroupsBackward(middle, static_cast<size_t>(row.groups), out + row.head);
+    std::memcpy(out, head + row.first % 8, static_cast<size_t>(row.head) * 2);
+    std::memcpy(out + row.head + 8 * row.groups, tail, static_cast<size_t>(row.tail) * 2);
 }
 
 template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Visit visit) {
@@ -327,12 +377,65 @@ int64_t LineByte(const Plan &plan, int64_t line) {
     return line * plan.geo.w8 / 8 * 12;
 }
 
+// Memory from the caller's workspace when it is large enough, else from its
+// allocator (the C heap when it has none), given back at the end.
+class Borrowed {
+  public:
+    Borrowed(const UnpackWorkspace &workspace, int64_t bytes) : workspace_(workspace) {
+        if (bytes <= 0)
+            return;
+        if (workspace.buffer != nullptr && static_cast<uint64_t>(bytes) <= workspace.bytes) {
+            data_ = static_cast<uint8_t *>(workspace.buffer);
+            return;
+        }
+        const auto size = static_cast<uint64_t>(bytes);
+        data_ = static_cast<uint8_t *>(workspace.allocate != nullptr
+                                           ? workspace.allocate(size)
+                                           : std::malloc(static_cast<size_t>(size)));
+        owned_ = data_ != nullptr;
+    }
+    ~Borrowed() {
+        if (!owned_)
+            return;
+        if (workspace_.release != nullptr)
+            workspace_.release(data_);
+        else
+            std::free(data_);
+    }
+    Borrowed(const Borrowed &) = delete;
+    Borrowed &operator=(const Borrowed &) = delete;
+    uint8_t *data() const { return data_; }
+
+  private:
+    const UnpackWorkspace &workspace_;
+    uint8_t *data_ = nullptr;
+    bool owned_ = false;
+};
+
+int64_t LeadingRowBytes(const Plan &plan, int64_t leading) {
+    return LineByte(plan, plan.firstLine + leading) - LineByte(plan, plan.firstLine);
+}
+
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                           uint16_t *destination) {
-    if (CanWalkRowsBackward(plan, kernels, source, destination)) {
+                           uint16_t *destination, const UnpackWorkspace &workspace) {
+    const int64_t leading =
+        RowsBehindTheirInput(plan, kernels, reinterpret_cast<uintptr_t>(source.At(0)),
+                             reinterpret_cast<uintptr_t>(destination));
+    if (leading >= 0) {
+        const int64_t begin = LineByte(plan, plan.firstLine);
+        const int64_t bytes = LeadingRowBytes(plan, leading);
+        Borrowed copy(workspace, bytes);
+        if (bytes != 0 && copy.data() == nullptr)
+            return TQDEV_RESULT_OUT_OF_MEMORY;
+        if (bytes != 0)
+            std::memcpy(copy.data(), source.At(begin), static_cast<size_t>(bytes));
         Scratch scratch;
-        for (int64_t line = plan.endLine - 1; line >= plan.firstLine; --line)
+        for (int64_t line = plan.endLine - 1; line >= plan.firstLine + leading; --line)
             RunRowBackward(plan, kernels, source, destination, line, scratch);
+        Plan first = plan;
+        first.endLine = plan.firstLine + leading;
+        if (leading != 0)
+            WalkSeparate(first, kernels, Source{copy.data(), begin}, destination);
         return TQDEV_RESULT_OK;
     }
     // Pixels that outgrow the packed bytes are walked from the end; binned
@@ -345,19 +448,19 @@ uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const
     }
     const int64_t begin = LineByte(plan, plan.firstLine);
     const int64_t bytes = LineByte(plan, plan.endLine) - begin;
-    auto *copy = new (std::nothrow) uint8_t[static_cast<size_t>(bytes)];
-    if (copy == nullptr)
+    Borrowed copy(workspace, bytes);
+    if (copy.data() == nullptr)
         return TQDEV_RESULT_OUT_OF_MEMORY;
-    std::memcpy(copy, source.At(begin), static_cast<size_t>(bytes));
-    WalkSeparate(plan, kernels, Source{copy, begin}, destination);
-    delete[] copy;
+    std::memcpy(copy.data(), source.At(begin), static_cast<size_t>(bytes));
+    WalkSeparate(plan, kernels, Source{copy.data(), begin}, destination);
     return TQDEV_RESULT_OK;
 }
 
 } // namespace
 
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
-                         int32_t rowLimit, const void *source, uint16_t *destination) {
+                         int32_t rowLimit, const void *source, uint16_t *destination,
+                         const UnpackWorkspace &workspace) {
     if (!FrameInfoIsConsistent(info))
         return TQDEV_RESULT_INVALID_PARAMETER;
     const Plan plan = MakePlan(info, rowLimit);
@@ -370,7 +473,7 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
     const Span pixels{output,
                       output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
     if (input.Meets(pixels))
-        return UnpackOverlapping(plan, kernels, packed, destination);
+        return UnpackOverlapping(plan, kernels, packed, destination, workspace);
     Plan separate = plan;
     separate.stream =
         kernels.finishStreaming != nullptr && int64_t{plan.geo.m} * plan.geo.n * 2 > kStreamBytes;
@@ -381,6 +484,17 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
 }
 
 uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
-                     uint16_t *destination) {
-    return UnpackFrameWith(BestUnpackKernels(), info, rowLimit, source, destination);
+                     uint16_t *destination, const UnpackWorkspace &workspace) {
+    return UnpackFrameWith(BestUnpackKernels(), info, rowLimit, source, destination, workspace);
+}
+
+uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
+    if (!FrameInfoIsConsistent(info))
+        return 0;
+    const Plan plan = MakePlan(info, rowLimit);
+    if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
+        return 0;
+    // One buffer: the addresses are offsets from its start.
+    const int64_t leading = RowsBehindTheirInput(plan, BestUnpackKernels(), 0, 0);
+    return leading > 0 ? static_cast<uint64_t>(LeadingRowBytes(plan, leading)) : 0;
 }

@@ -1,7 +1,8 @@
 // Unpacking a stored packed image container into the caller's pixels.
 #include "image_data.h"
 
-uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, uintptr_t reserved) {
+uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, uintptr_t reserved,
+                     const UnpackWorkspace &workspace) {
     if (reserved != 0 || image == nullptr)
         return TQDEV_RESULT_INVALID_PARAMETER;
     TQDEV_FRAME_INFO info;
@@ -14,5 +15,5 @@ uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, u
         *imageSize = info.image_size;
     if (pixels == nullptr)
         return TQDEV_RESULT_OK;
-    return UnpackFrame(info, info.line_count, packed, pixels);
+    return UnpackFrame(info, info.line_count, packed, pixels, workspace);
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image_data.h"
+
 struct UnpackKernels {
     const char *name;
     // Decodes `groups` whole 12-byte groups into 8 x groups samples; reads
@@ -48,6 +50,6 @@ const UnpackKernels &BestUnpackKernels();
 
 // UnpackFrame with a given set of kernels, so tests can hold every form to
 // the same pixels.
-struct TQDEV_FRAME_INFO;
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
-                         int32_t rowLimit, const void *source, uint16_t *destination);
+                         int32_t rowLimit, const void *source, uint16_t *destination,
+                         const UnpackWorkspace &workspace = {});

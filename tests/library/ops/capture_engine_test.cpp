@@ -10,6 +10,7 @@
 
 #include "capture_context.h"
 #include "capture_support.h"
+#include "nt_internal.h"
 #include "tqdev_lib_internal.h"
 
 namespace {
@@ -118,6 +119,32 @@ TEST_F(CaptureEngine, StartFailuresOfTheLibraryAreDeliveredThroughTheRecordToo) 
         EXPECT_EQ(entries[0].thread, std::this_thread::get_id());
         EXPECT_EQ(progress.record.Done, 1u);
     }
+}
+
+// The camera's layout unpacked in place takes a workspace for its first rows,
+// made once when the descriptor arrives; without it the capture ends with 14
+// before any frame is asked for.
+TEST_F(CaptureEngine, NoMemoryForTheUnpackWorkspaceEndsTheCapture) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    ProgressLog progress;
+    // Held, so that no notification pass allocates in between: the context
+    // and the descriptor request's two blocks come first, then the workspace.
+    LockLibrary();
+    ASSERT_EQ(TqsimFailCall("HeapAlloc", 4, 8), 0);
+    ASSERT_EQ(TqdevCaptureImage(0, &params, &progress.record), TQDEV_RESULT_OK);
+    std::vector<ProgressLog::Entry> entries = progress.WaitFor(1);
+    UnlockLibrary();
+    TqsimClearFaults();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, TQDEV_RESULT_OUT_OF_MEMORY);
+    EXPECT_EQ(RequestNumbers(camera()), std::vector<uint32_t>{6});
+    // The next capture has the memory and unpacks exactly.
+    TqsimClearCalls(camera());
+    ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+    EXPECT_TRUE(
+        MatchesFormula(camera(), LastFrameSettings(camera()), params.status6, 1, image.data()));
 }
 
 TEST_F(CaptureEngine, SingleCaptureReturnsTheFrameRequestsResultAndItsTicket) {
