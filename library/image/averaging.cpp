@@ -47,6 +47,34 @@ void AccumulateFrame(const TQDEV_FRAME_INFO &info, const uint16_t *frame, uint32
     }
 }
 
+namespace {
+
+// Rows up to this wide add their 16-bit pixels in 32 bits without overflow.
+constexpr int64_t kNarrowRow = (int64_t{1} << 32) / 65536;
+
+// One row's pixels and their total, in a single pass. The total's type is
+// the row's: 32 bits where it cannot overflow, so the loop stays vectorised.
+template <typename Total>
+Total AverageRow(const uint32_t *sums, uint16_t *row, int64_t n, uint32_t half,
+                 const Divider &divider) {
+    Total total = 0;
+    if (divider.shift < 0) {
+        for (int64_t c = 0; c < n; ++c) {
+            row[c] = static_cast<uint16_t>(sums[c]);
+            total += row[c];
+        }
+    } else {
+        for (int64_t c = 0; c < n; ++c) {
+            const auto pixel = static_cast<uint16_t>(Divide(sums[c] + half, divider));
+            row[c] = pixel;
+            total += pixel;
+        }
+    }
+    return total;
+}
+
+} // namespace
+
 int32_t AverageFrames(const TQDEV_FRAME_INFO &info, const uint32_t *sums, uint16_t *result,
                       int32_t frameCount) {
     const FrameGeometry geo = DeriveGeometry(info);
@@ -55,22 +83,13 @@ int32_t AverageFrames(const TQDEV_FRAME_INFO &info, const uint32_t *sums, uint16
     const auto frames = static_cast<uint32_t>(frameCount);
     const uint32_t half = frames / 2;
     const Divider divider = MakeDivider(frames);
-    // Row and frame totals in 64 bits: the 32-bit forms could overflow for
-    // wide rows of large values and give the same results otherwise.
     int64_t total = 0;
     for (int64_t r = 0; r < geo.m; ++r) {
         const uint32_t *rowSums = sums + r * geo.n;
         uint16_t *row = result + r * geo.n;
-        int64_t rowTotal = 0;
-        if (divider.shift < 0) {
-            for (int64_t c = 0; c < geo.n; ++c)
-                row[c] = static_cast<uint16_t>(rowSums[c]);
-        } else {
-            for (int64_t c = 0; c < geo.n; ++c)
-                row[c] = static_cast<uint16_t>(Divide(rowSums[c] + half, divider));
-        }
-        for (int64_t c = 0; c < geo.n; ++c)
-            rowTotal += row[c];
+        const int64_t rowTotal = geo.n <= kNarrowRow
+                                     ? AverageRow<uint32_t>(rowSums, row, geo.n, half, divider)
+                                     : AverageRow<int64_t>(rowSums, row, geo.n, half, divider);
         total += (rowTotal + geo.n / 2) / geo.n;
     }
     return static_cast<int32_t>((total + geo.m / 2) / geo.m);
