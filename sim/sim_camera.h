@@ -114,6 +114,10 @@ struct Camera {
     std::condition_variable changed; // any job, hold or stop changed
     TQSIM_CAMERA_CONFIG config{};
     TQCORE_CAMERA core{}; // records and capture state, served by the shared core
+    // The frame pattern prepared for the settings of the last frame, used and
+    // changed by the main lane's worker only.
+    std::vector<std::uint8_t> pattern;
+    TQCORE_PATTERN_ID patternId{};
     Scripts scripts;
     std::vector<TQSIM_CALL_RECORD> log;
     // Service

@@ -48,9 +48,12 @@ std::uint32_t DeriveFrame(const TQDEV_CAPTURE_SETTINGS &settings, const SensorMo
 // Bytes that request 0 writes for the frame: the packed stream or the image.
 std::uint32_t DeliveredBytes(const FrameGeometry &frame);
 
-// The deterministic 12-bit sample of a sensor position in a frame.
+// The deterministic 12-bit sample of a sensor position in a frame: the
+// frame's mask over the position's base sample.
 std::uint16_t PatternSample(std::uint32_t line, std::uint32_t column, std::uint32_t frame,
                             std::uint32_t seed);
+std::uint16_t BaseSample(std::uint32_t line, std::uint32_t column, std::uint32_t seed);
+std::uint16_t FrameMask(std::uint32_t frame);
 
 // Sample `sample` of stream line `line` (padding included).
 std::uint16_t StreamSample(const FrameGeometry &frame, std::uint32_t line, std::uint32_t sample,
@@ -64,8 +67,16 @@ std::uint16_t ImagePixel(const FrameGeometry &frame, std::uint32_t row, std::uin
 void PackGroup(const std::uint16_t samples[8], std::uint8_t out[12]);
 
 // Writes the frame as request 0 delivers it (packed stream, or the image when
-// not packed). Returns the bytes written, 0 when size is too small.
+// not packed). Returns the bytes written, 0 when size is too small. With a
+// pattern prepared for the frame's settings (see below), a packed frame is
+// that pattern with the frame's mask laid over it, at memory speed.
 std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out,
-                       std::size_t size);
+                       std::size_t size, const std::uint8_t *pattern = nullptr);
+
+// Bytes of the pattern prepared for a frame's settings: its window lines
+// packed from the base samples. 0 when the frame gains nothing from one (not
+// delivered packed, or binned vertically, whose sums the mask does not pass).
+std::size_t PatternBytes(const FrameGeometry &frame, std::uint32_t seed);
+void PreparePattern(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t *pattern);
 
 } // namespace tqsim

@@ -57,6 +57,75 @@ std::size_t WritePacked(const FrameGeometry &frame, const FrameStamp &stamp, std
     return offset;
 }
 
+void PackLineGroup(const FrameGeometry &frame, std::uint32_t line, std::uint32_t first,
+                   const FrameStamp &stamp, std::uint8_t *out) {
+    std::uint16_t group[8];
+    for (std::uint32_t k = 0; k < 8; ++k) {
+        group[k] = StreamSample(frame, line, first + k, stamp);
+    }
+    PackGroup(group, out);
+}
+
+std::size_t LineBytes(const FrameGeometry &frame) {
+    return PaddedLineWidth(frame) / 8 * 12;
+}
+
+// out = pattern with the 12-byte mask over every group; 8 bytes at a time.
+void LayMask(const std::uint8_t *pattern, std::size_t bytes, const std::uint8_t mask[12],
+             std::uint8_t *out) {
+    std::uint64_t words[3];
+    for (int w = 0; w < 3; ++w) {
+        std::uint8_t part[8];
+        for (int b = 0; b < 8; ++b) {
+            part[b] = mask[(w * 8 + b) % 12];
+        }
+        __builtin_memcpy(&words[w], part, 8);
+    }
+    std::size_t i = 0;
+    for (; i + 24 <= bytes; i += 24) {
+        for (int w = 0; w < 3; ++w) {
+            std::uint64_t v;
+            __builtin_memcpy(&v, pattern + i + 8 * w, 8);
+            v ^= words[w];
+            __builtin_memcpy(out + i + 8 * w, &v, 8);
+        }
+    }
+    for (; i < bytes; ++i) {
+        out[i] = static_cast<std::uint8_t>(pattern[i] ^ mask[i % 12]);
+    }
+}
+
+// The window lines from the prepared pattern; the groups that hold dark
+// columns or padding, which the mask must not touch, are made anew.
+std::size_t WritePackedFrom(const FrameGeometry &frame, const FrameStamp &stamp,
+                            const std::uint8_t *pattern, std::uint8_t *out) {
+    const std::uint32_t lines = StreamLines(frame);
+    const std::uint32_t padded = PaddedLineWidth(frame);
+    const std::uint32_t lineWidth = static_cast<std::uint32_t>(frame.info.line_width);
+    const std::size_t lineBytes = LineBytes(frame);
+    for (std::uint32_t first = 0; first < padded; first += 8) {
+        PackLineGroup(frame, 0, first, stamp, out + first / 8 * 12);
+    }
+    const std::uint16_t maskSample = FrameMask(stamp.number);
+    const std::uint16_t maskSamples[8] = {maskSample, maskSample, maskSample, maskSample,
+                                          maskSample, maskSample, maskSample, maskSample};
+    std::uint8_t mask[12];
+    PackGroup(maskSamples, mask);
+    LayMask(pattern, lineBytes * (lines - 2), mask, out + lineBytes);
+    for (std::uint32_t line = 1; line + 1 < lines; ++line) {
+        std::uint8_t *lineOut = out + line * lineBytes;
+        PackLineGroup(frame, line, 0, stamp, lineOut);
+        if (lineWidth % 8 != 0) {
+            PackLineGroup(frame, line, padded - 8, stamp, lineOut + lineBytes - 12);
+        }
+    }
+    for (std::uint32_t first = 0; first < padded; first += 8) {
+        PackLineGroup(frame, lines - 1, first, stamp,
+                      out + (lines - 1) * lineBytes + first / 8 * 12);
+    }
+    return lines * lineBytes;
+}
+
 std::size_t WriteImage(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out) {
     const std::uint32_t rows = frame.height / frame.vb;
     const std::uint32_t columns = frame.width / frame.hb;
@@ -112,14 +181,44 @@ std::uint16_t ImagePixel(const FrameGeometry &frame, std::uint32_t row, std::uin
 }
 
 std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out,
-                       std::size_t size) {
+                       std::size_t size, const std::uint8_t *pattern) {
     if (size < DeliveredBytes(frame)) {
         return 0;
+    }
+    if (pattern != nullptr && PatternBytes(frame, stamp.seed) != 0) {
+        return WritePackedFrom(frame, stamp, pattern, out);
     }
     if (frame.packedOutput || frame.packedInPlace) {
         return WritePacked(frame, stamp, out);
     }
     return WriteImage(frame, stamp, out);
+}
+
+std::size_t PatternBytes(const FrameGeometry &frame, std::uint32_t) {
+    if (!(frame.packedOutput || frame.packedInPlace) || frame.vb != 1) {
+        return 0;
+    }
+    return LineBytes(frame) * (StreamLines(frame) - 2);
+}
+
+void PreparePattern(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t *pattern) {
+    const std::uint32_t padded = PaddedLineWidth(frame);
+    const std::uint32_t lineWidth = static_cast<std::uint32_t>(frame.info.line_width);
+    const std::size_t lineBytes = LineBytes(frame);
+    for (std::uint32_t row = 0; row + 2 < StreamLines(frame); ++row) {
+        for (std::uint32_t first = 0; first < padded; first += 8) {
+            std::uint16_t group[8];
+            for (std::uint32_t k = 0; k < 8; ++k) {
+                const std::uint32_t sample = first + k;
+                // Dark columns and padding are made per frame.
+                group[k] =
+                    sample < TQSIM_DARK_COLUMNS || sample >= lineWidth
+                        ? 0
+                        : BaseSample(frame.y0 + row, frame.x0 + sample - TQSIM_DARK_COLUMNS, seed);
+            }
+            PackGroup(group, pattern + row * lineBytes + first / 8 * 12);
+        }
+    }
 }
 
 } // namespace tqsim

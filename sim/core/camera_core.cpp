@@ -402,11 +402,50 @@ void TqcoreFinishFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request) {
 
 uint32_t TqcoreFillFrame(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
                          uint32_t number, uint16_t dark) {
+    return TqcoreFillFrameFrom(sensor, request, number, dark, nullptr);
+}
+
+uint32_t TqcoreFillFrameFrom(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
+                             uint32_t number, uint16_t dark, const void *pattern) {
     tqsim::FrameGeometry frame{};
     tqsim::DeriveFrame(request->settings, ModelOf(*sensor), &frame);
     const tqsim::FrameStamp stamp = {number, sensor->seed, request->settings.ticket, dark};
     return static_cast<uint32_t>(
-        tqsim::WriteFrame(frame, stamp, static_cast<uint8_t *>(request->out), request->out_size));
+        tqsim::WriteFrame(frame, stamp, static_cast<uint8_t *>(request->out), request->out_size,
+                          static_cast<const uint8_t *>(pattern)));
+}
+
+uint32_t TqcorePatternBytes(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings) {
+    tqsim::FrameGeometry frame{};
+    if (tqsim::DeriveFrame(*settings, ModelOf(*sensor), &frame) != 0) {
+        return 0;
+    }
+    return static_cast<uint32_t>(tqsim::PatternBytes(frame, sensor->seed));
+}
+
+void TqcorePatternIdentity(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings,
+                           TQCORE_PATTERN_ID *id) {
+    *id = TQCORE_PATTERN_ID{};
+    tqsim::FrameGeometry frame{};
+    if (tqsim::DeriveFrame(*settings, ModelOf(*sensor), &frame) != 0) {
+        return;
+    }
+    id->x0 = frame.x0;
+    id->y0 = frame.y0;
+    id->width = frame.width;
+    id->height = frame.height;
+    id->line_width = static_cast<uint32_t>(frame.info.line_width);
+    id->lines = frame.height / frame.vb;
+    id->seed = sensor->seed;
+    id->bytes = static_cast<uint32_t>(tqsim::PatternBytes(frame, sensor->seed));
+}
+
+void TqcorePreparePattern(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings,
+                          void *pattern) {
+    tqsim::FrameGeometry frame{};
+    if (tqsim::DeriveFrame(*settings, ModelOf(*sensor), &frame) == 0) {
+        tqsim::PreparePattern(frame, sensor->seed, static_cast<uint8_t *>(pattern));
+    }
 }
 
 void TqcoreFrameDelivered(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32_t bytes) {

@@ -360,9 +360,11 @@ TQSIM_API int TqsimSetDriverPair(uint32_t camera, const uint32_t values[2]);
 #define TQSIM_STATE_DELIVERED 3
 
 /* The pattern: sample of sensor line, column for frame number and seed. With
- * x = line * 0x9E3779B1 ^ column * 0x85EBCA77 ^ frame * 0xC2B2AE3D ^
- * seed * 0x27D4EB2F (32-bit arithmetic), then x ^= x >> 15; x *= 0x2C1B3C6D;
- * x ^= x >> 12; x *= 0x297A2D39; x ^= x >> 15, the sample is x & 0xFFF. */
+ * x = line * 0x9E3779B1 ^ column * 0x85EBCA77 ^ seed * 0x27D4EB2F (32-bit
+ * arithmetic), then x ^= x >> 15; x *= 0x2C1B3C6D; x ^= x >> 12;
+ * x *= 0x297A2D39; x ^= x >> 15, the sample is (x & 0xFFF) ^ the frame's
+ * mask (frame * 0x9E5) & 0xFFF. One mask over the whole frame lets the camera
+ * make a frame from its pattern at memory speed. */
 TQSIM_API uint16_t TqsimPatternSample(uint32_t line, uint32_t column, uint32_t frame,
                                       uint32_t seed);
 

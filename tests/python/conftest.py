@@ -30,14 +30,14 @@ def pattern(line, column, frame, seed):
 
     with np.errstate(over="ignore"):
         x = (u32(line) * np.uint32(0x9E3779B1)) ^ (u32(column) * np.uint32(0x85EBCA77))
-        x = x ^ (u32(frame) * np.uint32(0xC2B2AE3D))
         x = x ^ (u32(seed) * np.uint32(0x27D4EB2F))
         x ^= x >> np.uint32(15)
         x *= np.uint32(0x2C1B3C6D)
         x ^= x >> np.uint32(12)
         x *= np.uint32(0x297A2D39)
         x ^= x >> np.uint32(15)
-    return (x & np.uint32(0xFFF)).astype(np.int64)
+        mask = (u32(frame) * np.uint32(0x9E5)) & np.uint32(0xFFF)
+    return ((x & np.uint32(0xFFF)) ^ mask).astype(np.int64)
 
 
 def expected_image(settings: tqdev.Settings, frame: int, sensor=(1024, 768), seed=1):
