@@ -78,6 +78,17 @@ uint32_t SetUpUnpackWorkspace(CaptureContext *capture) {
     return TQDEV_RESULT_OK;
 }
 
+// Live focus may ask for the next frame before unpacking this one, so that
+// the camera does not wait for the unpack, when the next frame lands in a
+// buffer the host is not reading (a ring of three or more: the host reads the
+// last frame reported, the one before this) and the unpack cannot fail once
+// the next frame is under way.
+bool MaySubmitBeforeUnpack(const CaptureContext &capture) {
+    const TQDEV_FRAME_INFO &info = capture.frameInfo;
+    return CaptureMode(capture) == TQDEV_CAPTURE_LIVE_FOCUS && capture.destinationCount >= 3 &&
+           (!PackedInPlace(capture) || InPlaceTakesOnlyTheWorkspace(info, info.line_count - 1));
+}
+
 Step FrameInfoArrived(CaptureContext *capture) {
     TQDEV_DIAG("  state: STATE_FRAME_INFO\n");
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
@@ -97,6 +108,7 @@ Step FrameInfoArrived(CaptureContext *capture) {
     if (result != TQDEV_RESULT_OK) {
         return End(result);
     }
+    capture->submitBeforeUnpack = MaySubmitBeforeUnpack(*capture);
     capture->state = STATE_CAPTURING;
     return Chain(SubmitFrame(capture, 0));
 }
@@ -168,11 +180,11 @@ Step Advance(CaptureContext *capture, bool liveFocusSet) {
 // within the buffer that received it. A frame that could not be unpacked
 // (no memory for a flipped frame's copy) ends the capture with that code
 // rather than reporting packed bytes as pixels.
-uint32_t UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status) {
-    if (status.word[5] == 0 || capture->state != STATE_CAPTURING || !PackedInPlace(*capture)) {
+uint32_t UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status, int32_t index) {
+    if (status.word[5] == 0 || !PackedInPlace(*capture)) {
         return TQDEV_RESULT_OK;
     }
-    void *frame = FrameDestination(*capture, capture->frames_done);
+    void *frame = FrameDestination(*capture, index);
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
     const UnpackWorkspace workspace{capture->unpackWorkspace, capture->unpackWorkspaceBytes,
                                     AllocateZeroed, FreeMemory};
@@ -205,11 +217,19 @@ void TqdevCaptureImageCallback(const TQDEV_STATUS *status, void * /*data*/, void
     std::unique_lock guard(capture->lock);
     bool liveFocusSet =
         CaptureMode(*capture) == TQDEV_CAPTURE_LIVE_FOCUS && IsLiveFocus(capture->device) != 0;
-    uint32_t unpacked = UnpackInPlace(capture, *status);
-    if (result == TQDEV_RESULT_OK) {
-        result = unpacked;
+    const bool capturing = capture->state == STATE_CAPTURING;
+    const int32_t arrived = capture->frames_done;
+    Step step{};
+    if (result == TQDEV_RESULT_OK && liveFocusSet && capturing && capture->submitBeforeUnpack) {
+        step = Advance(capture, liveFocusSet);
+        UnpackInPlace(capture, *status, arrived); // only the workspace: cannot fail
+    } else {
+        uint32_t unpacked = capturing ? UnpackInPlace(capture, *status, arrived) : TQDEV_RESULT_OK;
+        if (result == TQDEV_RESULT_OK) {
+            result = unpacked;
+        }
+        step = result == TQDEV_RESULT_OK ? Advance(capture, liveFocusSet) : End(result);
     }
-    Step step = result == TQDEV_RESULT_OK ? Advance(capture, liveFocusSet) : End(result);
     if (step.pending) {
         return;
     }

@@ -31,6 +31,8 @@ struct CaptureContext {
     // rest is unpacked over them; kept for the whole capture.
     void *unpackWorkspace;
     uint64_t unpackWorkspaceBytes;
+    // Live focus: the next frame is asked for before this one is unpacked.
+    bool submitBeforeUnpack;
     void *destinations[3]; // where frames 0, 1, 2 land (the ring in live focus)
     int32_t destinationCount;
     uint32_t callerFlags;     // the caller's flags as the capture started

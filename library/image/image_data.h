@@ -72,6 +72,8 @@ struct UnpackWorkspace {
 // bytes. 0 when it needs none, or when no row walk exists (the unpack then
 // takes what it needs at the time).
 uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit);
+// True when that unpack needs nothing beyond the workspace, so cannot fail.
+bool InPlaceTakesOnlyTheWorkspace(const TQDEV_FRAME_INFO &info, int32_t rowLimit);
 
 // Unpacks the packed stream `source` into m x n 16-bit pixels at
 // `destination`, processing stream lines below rowLimit. Source and

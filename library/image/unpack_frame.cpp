@@ -488,6 +488,15 @@ uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void 
     return UnpackFrameWith(BestUnpackKernels(), info, rowLimit, source, destination, workspace);
 }
 
+bool InPlaceTakesOnlyTheWorkspace(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
+    if (!FrameInfoIsConsistent(info))
+        return false;
+    const Plan plan = MakePlan(info, rowLimit);
+    if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
+        return true;
+    return RowsBehindTheirInput(plan, BestUnpackKernels(), 0, 0) >= 0;
+}
+
 uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
     if (!FrameInfoIsConsistent(info))
         return 0;
