@@ -155,7 +155,9 @@ struct FrameCounter {
 
 void BM_LiveFocus(benchmark::State &state) {
     Camera camera(static_cast<uint32_t>(state.range(0)), static_cast<uint32_t>(state.range(1)));
-    TQDEV_CAPTURE_PARAMS params = FullFrame(TQDEV_CAPTURE_LIVE_FOCUS, 0);
+    const bool packed = state.range(2) != 0;
+    TQDEV_CAPTURE_PARAMS params =
+        FullFrame(TQDEV_CAPTURE_LIVE_FOCUS, packed ? TQDEV_FLAG_PACKED_OUTPUT : 0);
     params.ring_size = 3;
     uint32_t bytes = 0;
     if (!camera.ok() || TqdevFrameSize(0, &params, &bytes) != TQDEV_RESULT_OK) {
@@ -191,8 +193,9 @@ void BM_LiveFocus(benchmark::State &state) {
     TqdevCancelLiveFocus(0);
     counter.WaitEnd();
     state.counters["frames_per_s"] = 1.0 / perFrame;
-    // Each live-focus frame is one frame request; unpacked in place.
-    ReportShares(state, perFrame, 1.0, true);
+    // Each live-focus frame is one frame request; unpacked in place unless
+    // the packed stream is asked for.
+    ReportShares(state, perFrame, 1.0, !packed);
 }
 
 BENCHMARK(BM_SingleCapture)
@@ -205,9 +208,12 @@ BENCHMARK(BM_SingleCapture)
     ->UseRealTime();
 
 BENCHMARK(BM_LiveFocus)
-    ->ArgNames({"width", "height"})
-    ->Args({1024, 1024})
-    ->Args({4096, 3072})
+    ->ArgNames({"width", "height", "packed"})
+    ->Args({1024, 1024, 0})
+    ->Args({4096, 3072, 0})
+    ->Args({4096, 3072, 1})
+    ->Args({8192, 6144, 0})
+    ->Args({8192, 6144, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
