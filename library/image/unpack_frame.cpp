@@ -91,6 +91,17 @@ Chunk ChunkAt(const Plan &plan, int64_t line, int64_t index) {
     return chunk;
 }
 
+// Sums of `Factor` samples, limited to 4095; the factor known at compile
+// time lets the loop vectorise.
+template <int Factor> void SumBins(const uint16_t *samples, int64_t pixels, uint16_t *out) {
+    for (int64_t k = 0; k < pixels; ++k) {
+        uint32_t sum = 0;
+        for (int s = 0; s < Factor; ++s)
+            sum += samples[k * Factor + s];
+        out[k] = static_cast<uint16_t>(sum < 4095 ? sum : 4095);
+    }
+}
+
 // Bins (or copies) `samples`, already in column order, into `out`.
 void BinSamples(const Plan &plan, const UnpackKernels &kernels, const uint16_t *samples,
                 int64_t pixels, uint16_t *out) {
@@ -106,6 +117,10 @@ void BinSamples(const Plan &plan, const UnpackKernels &kernels, const uint16_t *
         }
     } else if (hb == 2) {
         kernels.sumPairs(samples, static_cast<size_t>(pixels), out);
+    } else if (hb == 3) {
+        SumBins<3>(samples, pixels, out);
+    } else if (hb == 4) {
+        SumBins<4>(samples, pixels, out);
     } else {
         for (int64_t k = 0; k < pixels; ++k) {
             uint32_t sum = 0;
@@ -175,7 +190,7 @@ struct RowSplit {
 RowSplit SplitRow(const Plan &plan, int64_t line) {
     RowSplit row{};
     row.first = line * plan.geo.w8 + plan.left;
-    const int64_t samples = plan.geo.hb == 1 ? plan.width : int64_t{plan.geo.n} * 2;
+    const int64_t samples = plan.geo.hb == 1 ? plan.width : int64_t{plan.geo.n} * plan.geo.hb;
     row.head = std::min(samples, (8 - row.first % 8) % 8);
     row.groups = (samples - row.head) / 8;
     row.tail = samples - row.head - 8 * row.groups;
@@ -184,13 +199,59 @@ RowSplit SplitRow(const Plan &plan, int64_t line) {
 
 // Rows go straight from the packed bytes to the pixels when the kernels have
 // a fused form for their binning; binned rows need every pair in one group.
+// Mirrored pairs and bins of four are made from pair sums.
 bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
     if (plan.geo.hb == 1)
         return !plan.mirror || kernels.decodeReversed != nullptr;
-    if (plan.geo.hb == 2 && !plan.mirror && plan.left % 2 == 0)
+    if (plan.left % 2 != 0)
+        return false;
+    if (plan.geo.hb == 2 && !plan.mirror)
         return plan.subsample ? kernels.decodeKeepPhase != nullptr
                               : kernels.decodeSumPairs != nullptr;
-    return false;
+    const bool pairsFill =
+        plan.geo.hb == 2 ? plan.mirror && plan.width % 2 == 0 : plan.geo.hb == 4 && !plan.mirror;
+    return pairsFill && !plan.subsample && kernels.decodeSumPairs != nullptr;
+}
+
+// A row from its pair sums, made a segment at a time in the scratch: bins of
+// four sum two pair sums (4095 caps the same either way), mirrored pairs
+// are the pair sums in reverse.
+void RunPairedRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                  uint16_t *out, const RowSplit &row, Scratch &scratch) {
+    constexpr int64_t kGroupsPerSegment = 500;
+    uint16_t *pairs = scratch.decoded;
+    uint16_t *group = scratch.reversed;
+    const bool quads = plan.geo.hb == 4;
+    int64_t have = 0, done = 0; // pair sums in the scratch, pair sums used
+    auto flush = [&](bool last) {
+        const int64_t used = quads && !last ? have & ~int64_t{1} : have;
+        if (quads)
+            kernels.sumPairs(pairs, static_cast<size_t>(used / 2), out + done / 2);
+        else
+            kernels.reverse(pairs, static_cast<size_t>(used), out + plan.geo.n - done - used);
+        done += used;
+        if (have > used)
+            pairs[0] = pairs[used];
+        have -= used;
+    };
+    const uint8_t *middle = source.At((row.first + row.head) / 8 * 12);
+    if (row.head != 0) {
+        kernels.decodeGroups(source.At(row.first / 8 * 12), 1, group);
+        kernels.sumPairs(group + row.first % 8, static_cast<size_t>(row.head / 2), pairs);
+        have = row.head / 2;
+    }
+    for (int64_t g = 0; g < row.groups; g += kGroupsPerSegment) {
+        const int64_t count = std::min(kGroupsPerSegment, row.groups - g);
+        kernels.decodeSumPairs(middle + 12 * g, static_cast<size_t>(count), false, pairs + have);
+        have += 4 * count;
+        flush(false);
+    }
+    if (row.tail != 0) {
+        kernels.decodeGroups(middle + 12 * row.groups, 1, group);
+        kernels.sumPairs(group, static_cast<size_t>(row.tail / 2), pairs + have);
+        have += row.tail / 2;
+    }
+    flush(true);
 }
 
 // Stores unbinned samples as row columns first .. first + count - 1.
@@ -221,6 +282,10 @@ void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &s
             kernels.decodeGroups(tail, 1, scratch.decoded);
             PlaceSamples(plan, out, row.head + 8 * row.groups, scratch.decoded, row.tail);
         }
+        return;
+    }
+    if (plan.geo.hb == 4 || plan.mirror) {
+        RunPairedRow(plan, kernels, source, out, row, scratch);
         return;
     }
     // Factor 2: every whole group makes 4 pixels.
