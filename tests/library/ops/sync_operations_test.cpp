@@ -124,6 +124,8 @@ TEST_F(SyncOperations, BadPointersAndCountsAreRefusedWithoutSending) {
         {"WriteXFormMatrix", [] { return TqdevWriteXFormMatrix(0, nullptr); }},
         {"WriteTapGain -1", [] { return TqdevWriteTapGain(0, -1, kGains); }},
         {"WriteTapGain null", [] { return TqdevWriteTapGain(0, 2, nullptr); }},
+        // 2^30 gains are 2^32 bytes: no request can carry them.
+        {"WriteTapGain 2^30", [] { return TqdevWriteTapGain(0, 1 << 30, kGains); }},
     };
     for (const auto &[name, call] : refusals) {
         SCOPED_TRACE(name);
