@@ -51,9 +51,8 @@ uint32_t IssueTransfers(DeviceNode *node, AsyncRequest *request, uint32_t code, 
     return result;
 }
 
-uint32_t StartCompletionThread(LPTHREAD_START_ROUTINE function, AsyncRequest *request,
-                               CompletionThread *entry) {
-    HANDLE thread = CreateThread(nullptr, 0, function, request, 0, nullptr);
+uint32_t StartCompletionThread(AsyncRequest *request, CompletionThread *entry) {
+    HANDLE thread = CreateThread(nullptr, 0, CallbackThreadFunction, request, 0, nullptr);
     if (thread == nullptr) {
         DWORD error = GetLastError();
         TQDEV_REPORT_FAILED_CALL("CreateThread\n", error);
@@ -101,23 +100,11 @@ void AbandonRequest(AsyncRequest *request, StartedTransfers &started) {
     FreeRequest(request);
 }
 
-// Without a cancel the driver keeps what it took until the handle is closed:
-// a thread of its own waits for that and frees the request, and the caller
-// is not held. Only the taken transfers' events remain to be waited on.
-DWORD WINAPI AbandonedRequestThread(LPVOID parameter) {
-    auto *request = static_cast<AsyncRequest *>(parameter);
-    for (OVERLAPPED *block :
-         {&request->settingsBlock, &request->dataBlock, &request->statusBlock}) {
-        if (block->hEvent != nullptr) {
-            WaitSignalled(block->hEvent);
-        }
-    }
-    FreeRequest(request);
-    return 0;
-}
-
-bool HandOverAbandoned(AsyncRequest *request, const StartedTransfers &started,
-                       CompletionThread *entry) {
+// Without a cancel the driver keeps what it took until the handle is closed,
+// which may be never before termination: the request waits there, on the
+// library's list, rather than holding the caller. Only the taken transfers'
+// events remain to be waited on.
+void KeepAbandoned(AsyncRequest *request, const StartedTransfers &started) {
     const std::pair<OVERLAPPED *, bool> blocks[] = {{&request->settingsBlock, started.settings},
                                                     {&request->dataBlock, started.data},
                                                     {&request->statusBlock, started.status}};
@@ -127,7 +114,8 @@ bool HandOverAbandoned(AsyncRequest *request, const StartedTransfers &started,
             block->hEvent = nullptr;
         }
     }
-    return StartCompletionThread(AbandonedRequestThread, request, entry) == TQDEV_RESULT_OK;
+    request->nextAbandoned = libraryState.abandoned;
+    libraryState.abandoned = request;
 }
 
 // A status transfer that ended with an error: its error as a result code.
@@ -202,14 +190,12 @@ uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint
         request->context = context;
         uint32_t issued = IssueTransfers(node, request, code, size, settings, &started);
         if (issued == TQDEV_RESULT_OK) {
-            issued = StartCompletionThread(CallbackThreadFunction, request, entry);
+            issued = StartCompletionThread(request, entry);
         } else if (started.Any()) {
             CancelTakenTransfers(node, &started);
             if (started.cancelFailed) {
-                if (!HandOverAbandoned(request, started, entry)) {
-                    TQDEV_DIAG("Request left to the driver\n");
-                    FreeMemory(entry);
-                }
+                KeepAbandoned(request, started);
+                FreeMemory(entry);
                 return issued;
             }
         }
@@ -277,5 +263,19 @@ void JoinCompletionThreads() {
             FreeMemory(entries);
             entries = next;
         }
+    }
+}
+
+void FreeAbandonedRequests() {
+    while (libraryState.abandoned != nullptr) {
+        AsyncRequest *request = libraryState.abandoned;
+        libraryState.abandoned = request->nextAbandoned;
+        for (OVERLAPPED *block :
+             {&request->settingsBlock, &request->dataBlock, &request->statusBlock}) {
+            if (block->hEvent != nullptr) {
+                WaitSignalled(block->hEvent);
+            }
+        }
+        FreeRequest(request);
     }
 }

@@ -144,6 +144,7 @@ uint32_t TerminateLocked() {
     libraryState.callback = nullptr;
     libraryState.userValue = 0;
     libraryState.seenCount = 0;
+    FreeAbandonedRequests();
     FreeRegisterLocks();
     libraryState.lockHandle = nullptr;
     CloseHandle(mutex);

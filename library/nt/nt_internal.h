@@ -64,6 +64,7 @@ struct AsyncRequest {
     OVERLAPPED settingsBlock;
     OVERLAPPED dataBlock;
     OVERLAPPED statusBlock;
+    AsyncRequest *nextAbandoned;
 };
 
 // The lock that holds a camera for the two requests of a register access.
@@ -97,6 +98,9 @@ struct LibraryState {
     TQDEV_NOTIFY_CALLBACK callback;
     uint64_t userValue;
     CompletionThread *completionThreads;
+    // Requests whose taken transfers could not be cancelled after a partial
+    // issue, kept until termination has closed every camera.
+    AsyncRequest *abandoned;
     RegisterLock *registerLocks;
 };
 
@@ -149,6 +153,9 @@ DWORD WINAPI CallbackThreadFunction(LPVOID parameter);
 // (mutex not held).
 void PruneCompletionThreads();
 void JoinCompletionThreads();
+// Waits for the abandoned requests' transfers and frees them; once every
+// camera is closed and no call is inside any more.
+void FreeAbandonedRequests();
 
 // Looks the camera up under the library mutex and runs action(node) while the
 // mutex is held; returns 18, FindDevice's result or the action's result.
