@@ -216,7 +216,6 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT self, PIRP irp) {
     RtlZeroMemory(file, sizeof *file);
     file->device = device;
     file->references = 1;
-    InitializeListHead(&file->unpaired);
     KeAcquireSpinLock(&device->lock, &irql);
     InsertTailList(&device->files, &file->link);
     KeReleaseSpinLock(&device->lock, irql);

@@ -7,6 +7,7 @@
 #include <ntddk.h>
 
 #include "core/camera_core.h"
+#include "core/transfer_pairing.h"
 #include "driver_control.h"
 
 #define TQCAM_TAG 0x6D616354u /* "Tcam" in memory */
@@ -19,8 +20,7 @@ typedef struct TQCAM_FILE {
     LIST_ENTRY link;
     TQCAM_DEVICE *device;
     LONG references;        /* the open handle and each of its jobs */
-    struct TQCAM_JOB *open; /* settings taken, data transfer not yet */
-    LIST_ENTRY unpaired;    /* jobs whose data was taken, status not yet */
+    TQCORE_PAIRING pairing; /* how its transfers make up requests */
     TQCORE_HANDLE handle;
 } TQCAM_FILE;
 
@@ -30,11 +30,11 @@ enum { SLOT_SETTINGS, SLOT_DATA, SLOT_STATUS, SLOT_COUNT };
 typedef struct TQCAM_JOB {
     LIST_ENTRY link;      /* every job of the device */
     LIST_ENTRY queueLink; /* its lane while queued */
-    LIST_ENTRY pairLink;  /* the file's unpaired list */
     TQCAM_FILE *file;
     ULONG64 seq;
     int lane;
-    BOOLEAN isCancel, queued, inService, served, expectStatus, finished, paired;
+    TQCORE_JOB core; /* its place among the handle's transfers */
+    BOOLEAN isCancel, queued, inService, served, finished;
     BOOLEAN present[SLOT_COUNT]; /* the transfer was taken */
     PIRP irp[SLOT_COUNT];        /* still pending here; NULL once completed */
     NTSTATUS settingsStatus;

@@ -49,49 +49,13 @@ static TQCAM_JOB *NewJob(TQCAM_DEVICE *device, TQCAM_FILE *file) {
         return NULL;
     }
     RtlZeroMemory(job, sizeof *job);
+    job->core.host = job;
     job->file = file;
     job->seq = device->nextSeq++;
     job->request.handle = &file->handle;
     file->references++;
     InsertTailList(&device->jobs, &job->link);
     return job;
-}
-
-/* A settings-only job whose data transfer will not come still completes. */
-static void FlushOpenJob(TQCAM_DEVICE *device, TQCAM_FILE *file) {
-    TQCAM_JOB *job = file->open;
-    if (job != NULL) {
-        file->open = NULL;
-        job->expectStatus = FALSE;
-        Enqueue(device, job);
-    }
-}
-
-static void Pair(TQCAM_FILE *file, TQCAM_JOB *job) {
-    InsertTailList(&file->unpaired, &job->pairLink);
-    job->paired = TRUE;
-}
-
-static TQCAM_JOB *OldestUnpaired(TQCAM_FILE *file) {
-    if (IsListEmpty(&file->unpaired)) {
-        return NULL;
-    }
-    TQCAM_JOB *job = CONTAINING_RECORD(RemoveHeadList(&file->unpaired), TQCAM_JOB, pairLink);
-    job->paired = FALSE;
-    return job;
-}
-
-/* The refused call ends its request: what was taken of it still completes. */
-static void EndRefusedRequest(TQCAM_DEVICE *device, TQCAM_FILE *file, uint32_t code) {
-    FlushOpenJob(device, file);
-    if (code != TQCORE_STATUS_CODE) {
-        return;
-    }
-    TQCAM_JOB *job = OldestUnpaired(file);
-    if (job != NULL) {
-        job->expectStatus = FALSE;
-        Enqueue(device, job); /* finishes once served */
-    }
 }
 
 static void ApplyScripts(TQCAM_DEVICE *device, TQCAM_JOB *job) {
@@ -131,10 +95,14 @@ static BOOLEAN MapBuffers(PIRP irp, uint32_t code, TQCORE_REQUEST *request) {
 }
 
 static TQCAM_JOB *TakeSettings(TQCAM_DEVICE *device, TQCAM_FILE *file, PIRP irp) {
-    FlushOpenJob(device, file);
     TQCAM_JOB *job = NewJob(device, file);
     if (job == NULL) {
         return NULL;
+    }
+    /* Settings whose data never came still complete. */
+    TQCORE_JOB *flushed = TqcoreSettingsTaken(&file->pairing, &job->core);
+    if (flushed != NULL) {
+        Enqueue(device, flushed->host);
     }
     const ULONG size =
         IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength;
@@ -144,42 +112,32 @@ static TQCAM_JOB *TakeSettings(TQCAM_DEVICE *device, TQCAM_FILE *file, PIRP irp)
     } else {
         job->settingsStatus = STATUS_INVALID_PARAMETER;
     }
-    file->open = job;
     return job;
 }
 
 static TQCAM_JOB *TakeData(TQCAM_DEVICE *device, TQCAM_FILE *file, PIRP irp, uint32_t code) {
-    TQCAM_JOB *job = file->open != NULL ? file->open : NewJob(device, file);
+    TQCORE_JOB *open = TqcoreJobForData(&file->pairing);
+    TQCAM_JOB *job = open != NULL ? open->host : NewJob(device, file);
     if (job == NULL) {
         return NULL;
     }
-    file->open = NULL;
+    TqcoreDataTaken(&file->pairing, &job->core);
     job->request.number = TqcoreRequestNumber(code);
-    job->expectStatus = TRUE;
     job->lane = TqcoreRequestKind(job->request.number) == TQCORE_KIND_STATE ? 1 : 0;
     if (!MapBuffers(irp, code, &job->request)) {
         job->abort = STATUS_INSUFFICIENT_RESOURCES;
     }
     ApplyScripts(device, job);
-    Pair(file, job);
     return job;
 }
 
 static TQCAM_JOB *TakeStatus(TQCAM_DEVICE *device, TQCAM_FILE *file) {
-    /* The oldest data transfer still waiting for its status; else settings
-     * that never got a data transfer. */
-    TQCAM_JOB *job = OldestUnpaired(file);
-    if (job == NULL && file->open != NULL) {
-        job = file->open;
-        file->open = NULL;
-    }
+    TQCORE_JOB *paired = TqcoreJobForStatus(&file->pairing);
+    TQCAM_JOB *job = paired != NULL ? paired->host : NewJob(device, file);
     if (job == NULL) {
-        job = NewJob(device, file);
-        if (job == NULL) {
-            return NULL;
-        }
+        return NULL;
     }
-    job->expectStatus = TRUE;
+    TqcoreStatusTaken(&job->core);
     if (device->statusFailureCount != 0) {
         job->statusFailure = device->statusFailures[0];
         for (ULONG i = 1; i < device->statusFailureCount; ++i) {
@@ -224,13 +182,7 @@ static VOID NTAPI OnCancel(PDEVICE_OBJECT self, PIRP irp) {
         if (job->abort == 0) {
             job->abort = STATUS_CANCELLED;
         }
-        if (job->paired) {
-            RemoveEntryList(&job->pairLink);
-            job->paired = FALSE;
-        }
-        if (job->file->open == job) {
-            job->file->open = NULL;
-        }
+        TqcoreUnpair(&job->core);
         Enqueue(device, job);
     }
     KeReleaseSpinLock(&device->lock, irql);
@@ -353,8 +305,8 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT self, PIRP irp) {
             refusal = STATUS_INSUFFICIENT_RESOURCES;
         }
     }
+    /* A refused call ends nothing the handle holds: the caller cancels. */
     if (refusal != STATUS_SUCCESS) {
-        EndRefusedRequest(device, file, code);
         KeReleaseSpinLock(&device->lock, irql);
         WakeService(device);
         CompleteNow(irp, refusal, 0);

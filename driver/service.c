@@ -48,16 +48,6 @@ void Enqueue(TQCAM_DEVICE *device, TQCAM_JOB *job) {
     InsertTailList(at, &job->queueLink); /* before `at` */
 }
 
-static void Unpair(TQCAM_JOB *job) {
-    if (job->paired) {
-        RemoveEntryList(&job->pairLink);
-        job->paired = FALSE;
-    }
-    if (job->file->open == job) {
-        job->file->open = NULL;
-    }
-}
-
 static void MaybeFree(TQCAM_JOB *job) {
     if (!job->finished || job->queued || job->inService) {
         return;
@@ -74,7 +64,7 @@ static void MaybeFree(TQCAM_JOB *job) {
 
 static void Finish(TQCAM_JOB *job) {
     job->finished = TRUE;
-    Unpair(job);
+    TqcoreUnpair(&job->core);
     MaybeFree(job);
 }
 
@@ -90,7 +80,7 @@ void AbortJobs(TQCAM_DEVICE *device, TQCAM_FILE *file, NTSTATUS status, BOOLEAN 
         if (job->abort == 0) {
             job->abort = status;
         }
-        Unpair(job);
+        TqcoreUnpair(&job->core);
         Enqueue(device, job);
     }
 }
@@ -279,7 +269,7 @@ static BOOLEAN Finished(const TQCAM_JOB *job) {
     if (job->isCancel || job->abort != 0) {
         return TRUE;
     }
-    return job->present[SLOT_STATUS] || !job->expectStatus;
+    return job->present[SLOT_STATUS] || !job->core.expect_status;
 }
 
 static void Audit(TQCAM_DEVICE *device) {

@@ -6,7 +6,7 @@
 // Input: byte 0 chooses the variant (bit 0: also unpack in place; bit 1:
 // header_size 80; bit 2: wrong magic; bit 3: set image_size and packed_size
 // to what the shape needs; bit 4: take the in-place row limit from byte 69;
-// bit 5: header_size 60, inside the header),
+// bit 5: header_size 60 + the first stream byte, inside the header below 76),
 // bytes 1..68 are the descriptor, the rest fills the packed stream, repeated.
 #include <algorithm>
 #include <cstddef>
@@ -62,7 +62,10 @@ bool SmallFrame(const FrameGeometry &geo) {
 
 void CheckContainer(uint8_t variant, const TQDEV_FRAME_INFO &info, const uint8_t *stream,
                     size_t streamSize) {
-    const uint32_t headerSize = (variant & 2) != 0 ? 80 : (variant & 32) != 0 ? 60 : 76;
+    uint32_t headerSize = (variant & 2) != 0 ? 80 : 76;
+    if ((variant & 32) != 0 && streamSize > 0) {
+        headerSize = 60 + stream[0];
+    }
     const bool consistent = FrameInfoIsConsistent(info);
     const uint64_t packedBytes = consistent ? info.packed_size : 0;
     if (headerSize + packedBytes > kLargest || (consistent && info.image_size > kLargest))

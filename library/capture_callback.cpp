@@ -63,6 +63,32 @@ uint32_t SetUpAveraging(CaptureContext *capture) {
     return TQDEV_RESULT_OK;
 }
 
+// Made once per capture, so that no frame allocates.
+uint32_t SetUpUnpackWorkspace(CaptureContext *capture) {
+    const TQDEV_FRAME_INFO &info = capture->frameInfo;
+    const uint64_t bytes = InPlaceWorkspaceBytes(info, info.line_count - 1);
+    if (bytes == 0) {
+        return TQDEV_RESULT_OK;
+    }
+    capture->unpackWorkspace = AllocateZeroed(bytes);
+    if (capture->unpackWorkspace == nullptr) {
+        return TQDEV_RESULT_OUT_OF_MEMORY;
+    }
+    capture->unpackWorkspaceBytes = bytes;
+    return TQDEV_RESULT_OK;
+}
+
+// Live focus may ask for the next frame before unpacking this one, so that
+// the camera does not wait for the unpack, when the next frame lands in a
+// buffer the host is not reading (a ring of three or more: the host reads the
+// last frame reported, the one before this) and the unpack cannot fail once
+// the next frame is under way.
+bool MaySubmitBeforeUnpack(const CaptureContext &capture) {
+    const TQDEV_FRAME_INFO &info = capture.frameInfo;
+    return CaptureMode(capture) == TQDEV_CAPTURE_LIVE_FOCUS && capture.destinationCount >= 3 &&
+           (!PackedInPlace(capture) || InPlaceTakesOnlyTheWorkspace(info, info.line_count - 1));
+}
+
 Step FrameInfoArrived(CaptureContext *capture) {
     TQDEV_DIAG("  state: STATE_FRAME_INFO\n");
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
@@ -73,12 +99,16 @@ Step FrameInfoArrived(CaptureContext *capture) {
                    info.packed_size);
         return End(TQDEV_RESULT_SYSTEM_ERROR);
     }
+    uint32_t result = TQDEV_RESULT_OK;
     if (Averaged(*capture)) {
-        uint32_t result = SetUpAveraging(capture);
-        if (result != TQDEV_RESULT_OK) {
-            return End(result);
-        }
+        result = SetUpAveraging(capture);
+    } else if (PackedInPlace(*capture)) {
+        result = SetUpUnpackWorkspace(capture);
     }
+    if (result != TQDEV_RESULT_OK) {
+        return End(result);
+    }
+    capture->submitBeforeUnpack = MaySubmitBeforeUnpack(*capture);
     capture->state = STATE_CAPTURING;
     return Chain(SubmitFrame(capture, 0));
 }
@@ -91,8 +121,8 @@ Step AveragedFrameArrived(CaptureContext *capture) {
             .store(percent, std::memory_order_relaxed);
     }
     const TQDEV_FRAME_INFO &info = capture->frameInfo;
-    uint32_t unpacked = UnpackFrame(info, info.line_count, capture->destinations[0],
-                                    capture->frameBuffer, LibraryScratchMemory());
+    uint32_t unpacked =
+        UnpackFrame(info, info.line_count, capture->destinations[0], capture->frameBuffer);
     if (unpacked != TQDEV_RESULT_OK) {
         return End(unpacked);
     }
@@ -147,38 +177,18 @@ Step Advance(CaptureContext *capture, bool liveFocusSet) {
 }
 
 // A frame delivered packed where the caller asked for pixels is unpacked
-// within the buffer that received it; null when there is none to unpack.
-void *FrameToUnpack(const CaptureContext &capture, const TQDEV_STATUS &status) {
-    if (status.word[5] == 0 || capture.state != STATE_CAPTURING || !PackedInPlace(capture)) {
-        return nullptr;
+// within the buffer that received it. A frame that could not be unpacked
+// (no memory for a flipped frame's copy) ends the capture with that code
+// rather than reporting packed bytes as pixels.
+uint32_t UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status, int32_t index) {
+    if (status.word[5] == 0 || !PackedInPlace(*capture)) {
+        return TQDEV_RESULT_OK;
     }
-    return FrameDestination(capture, capture.frames_done);
-}
-
-// A frame that could not be unpacked (no memory for a copy) ends the capture
-// with that code rather than reporting packed bytes as pixels.
-uint32_t UnpackInPlace(const CaptureContext &capture, void *frame) {
-    const TQDEV_FRAME_INFO &info = capture.frameInfo;
-    return UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame),
-                       LibraryScratchMemory());
-}
-
-// Live focus may submit the next frame's request before unpacking this frame,
-// so that the camera does not wait for the unpack, when nothing the host
-// observes changes: the next frame goes into a buffer apart from this one,
-// and this unpack cannot fail (a failure ends the capture at this frame).
-bool UnpackAfterNextRequest(const CaptureContext &capture, bool liveFocusSet, void *frame) {
-    if (CaptureMode(capture) != TQDEV_CAPTURE_LIVE_FOCUS || !liveFocusSet) {
-        return false;
-    }
-    const auto here = reinterpret_cast<uintptr_t>(frame);
-    const auto next =
-        reinterpret_cast<uintptr_t>(FrameDestination(capture, capture.frames_done + 1));
-    if (here < next + capture.transfer_size && next < here + capture.transfer_size) {
-        return false;
-    }
-    const TQDEV_FRAME_INFO &info = capture.frameInfo;
-    return !UnpackNeedsMemory(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame));
+    void *frame = FrameDestination(*capture, index);
+    const TQDEV_FRAME_INFO &info = capture->frameInfo;
+    const UnpackWorkspace workspace{capture->unpackWorkspace, capture->unpackWorkspaceBytes,
+                                    AllocateZeroed, FreeMemory};
+    return UnpackFrame(info, info.line_count - 1, frame, static_cast<uint16_t *>(frame), workspace);
 }
 
 } // namespace
@@ -207,22 +217,18 @@ void TqdevCaptureImageCallback(const TQDEV_STATUS *status, void * /*data*/, void
     std::unique_lock guard(capture->lock);
     bool liveFocusSet =
         CaptureMode(*capture) == TQDEV_CAPTURE_LIVE_FOCUS && IsLiveFocus(capture->device) != 0;
-    void *frame = FrameToUnpack(*capture, *status);
-    void *unpackLater = nullptr;
-    if (frame != nullptr && result == TQDEV_RESULT_OK &&
-        UnpackAfterNextRequest(*capture, liveFocusSet, frame)) {
-        unpackLater = frame;
-    } else if (frame != nullptr) {
-        uint32_t unpacked = UnpackInPlace(*capture, frame);
+    const bool capturing = capture->state == STATE_CAPTURING;
+    const int32_t arrived = capture->frames_done;
+    Step step{};
+    if (result == TQDEV_RESULT_OK && liveFocusSet && capturing && capture->submitBeforeUnpack) {
+        step = Advance(capture, liveFocusSet);
+        UnpackInPlace(capture, *status, arrived); // only the workspace: cannot fail
+    } else {
+        uint32_t unpacked = capturing ? UnpackInPlace(capture, *status, arrived) : TQDEV_RESULT_OK;
         if (result == TQDEV_RESULT_OK) {
             result = unpacked;
         }
-    }
-    Step step = result == TQDEV_RESULT_OK ? Advance(capture, liveFocusSet) : End(result);
-    if (unpackLater != nullptr) {
-        // The next completion waits for the lock, held until this frame is
-        // reported.
-        UnpackInPlace(*capture, unpackLater);
+        step = result == TQDEV_RESULT_OK ? Advance(capture, liveFocusSet) : End(result);
     }
     if (step.pending) {
         return;

@@ -27,6 +27,12 @@ struct CaptureContext {
     uint32_t *sumBuffer;   // averaged: one 32-bit sum per pixel
     bool ownsSumBuffer;    // false when it is the caller's
     uint16_t *frameBuffer; // averaged: one unpacked frame
+    // Unpacking in place: the first rows of a frame, copied aside before the
+    // rest is unpacked over them; kept for the whole capture.
+    void *unpackWorkspace;
+    uint64_t unpackWorkspaceBytes;
+    // Live focus: the next frame is asked for before this one is unpacked.
+    bool submitBeforeUnpack;
     void *destinations[3]; // where frames 0, 1, 2 land (the ring in live focus)
     int32_t destinationCount;
     uint32_t callerFlags;     // the caller's flags as the capture started

@@ -152,6 +152,7 @@ uint32_t StartCapture(CaptureContext *capture, TQDEV_PROGRESS *progress) {
 } // namespace
 
 void DestroyCaptureContext(CaptureContext *capture) {
+    FreeMemory(capture->unpackWorkspace);
     capture->~CaptureContext();
     FreeMemory(capture);
 }

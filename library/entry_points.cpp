@@ -2,7 +2,6 @@
 #include "image_data.h"
 #include "tqdev.h"
 #include "tqdev_lib.h"
-#include "tqdev_lib_internal.h"
 #include "tqdev_lib_nt.h"
 
 extern "C" {
@@ -128,7 +127,9 @@ TQDEV_API uint32_t TQDEV_CALL TqdevGetIntegrationTime(uint32_t device, uint32_t 
 
 TQDEV_API uint32_t TQDEV_CALL TqdevUnpackImage(const void *image, uint16_t *pixels,
                                                uint32_t *image_size, uintptr_t reserved) {
-    return UnpackImage(image, pixels, image_size, reserved, LibraryScratchMemory());
+    // Memory an overlapping unpack needs comes from the library's heap.
+    return UnpackImage(image, pixels, image_size, reserved,
+                       UnpackWorkspace{nullptr, 0, AllocateZeroed, FreeMemory});
 }
 
 } // extern "C"

@@ -61,17 +61,21 @@ uint32_t GetDeviceState(uint32_t device, TQDEV_DEVICE_STATE *state) {
 namespace {
 
 // Selects the register, then sends the second request on the same event; the
-// second is not sent when selecting fails.
+// second is not sent when selecting fails. The camera is held for both.
 uint32_t RegisterAccess(uint32_t device, uint32_t reg, uint32_t request, uint32_t *value) {
     SyncEvent event = CreateWaitEvent();
     if (event == nullptr) {
         return TQDEV_RESULT_SYSTEM_ERROR;
     }
-    uint32_t address = reg;
-    uint32_t result =
-        SubmitAndWait(event, device, kRequestRegisterAddress, &address, sizeof address);
+    CameraHold hold = nullptr;
+    uint32_t result = HoldCamera(device, &hold);
     if (result == TQDEV_RESULT_OK) {
-        result = SubmitAndWait(event, device, request, value, sizeof *value);
+        uint32_t address = reg;
+        result = SubmitAndWait(event, device, kRequestRegisterAddress, &address, sizeof address);
+        if (result == TQDEV_RESULT_OK) {
+            result = SubmitAndWait(event, device, request, value, sizeof *value);
+        }
+        ReleaseCamera(hold);
     }
     CloseSyncEvent(event);
     return result;

@@ -58,10 +58,5 @@ uint32_t SyncRequest(uint32_t device, uint32_t request, void *data, uint32_t siz
 // device; -1 before the first.
 extern std::atomic<int32_t> lastCompletedTicket;
 
-// The library's allocator as the unpacker's scratch memory, so that the
-// block it may take comes from the platform like any other.
-struct ScratchMemory;
-const ScratchMemory &LibraryScratchMemory();
-
 // The completion function of every request of a capture.
 void TqdevCaptureImageCallback(const TQDEV_STATUS *status, void *data, void *context);

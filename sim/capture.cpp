@@ -2,7 +2,7 @@
 // or homing does to the camera; the simulator waits out exposure, readout and
 // frame period in real time, ending at once when the job is aborted.
 #include <chrono>
-#include <new>
+#include <cstring>
 
 #include "sim_camera.h"
 
@@ -17,25 +17,21 @@ bool WaitUntil(Camera &camera, Job &job, std::unique_lock<std::mutex> &held,
     return !camera.changed.wait_until(held, deadline, [&] { return job.abortError != 0; });
 }
 
-// Writes the frame from the camera's prepared stream when no other frame is
-// using it and there is room for it; the storage grows to the largest window.
-std::uint32_t FillFrame(Camera &camera, const TQCORE_REQUEST &request, std::uint32_t number,
-                        std::uint16_t dark) {
-    const TQCORE_SENSOR &sensor = camera.core.sensor;
-    std::unique_lock<std::mutex> owned(camera.patternLock, std::try_to_lock);
-    if (!owned) {
-        return TqcoreFillFrame(&sensor, &request, number, dark, nullptr);
+// The pattern for these settings, prepared when the frame it serves differs
+// from the last one's. Null when a pattern would not help.
+const std::uint8_t *PatternFor(Camera &camera, const TQCORE_SENSOR &sensor,
+                               const TQDEV_CAPTURE_SETTINGS &settings) {
+    TQCORE_PATTERN_ID id{};
+    TqcorePatternIdentity(&sensor, &settings, &id);
+    if (id.bytes == 0) {
+        return nullptr;
     }
-    const std::size_t needed = TqcorePatternBytes(&sensor, &request);
-    if (needed > camera.patternBytes.size()) {
-        try {
-            camera.patternBytes.resize(needed);
-        } catch (const std::bad_alloc &) {
-            return TqcoreFillFrame(&sensor, &request, number, dark, nullptr);
-        }
-        camera.pattern = TQCORE_PATTERN{camera.patternBytes.data(), camera.patternBytes.size(), {}};
+    if (camera.pattern.empty() || std::memcmp(&id, &camera.patternId, sizeof id) != 0) {
+        camera.pattern.assign(id.bytes, 0);
+        TqcorePreparePattern(&sensor, &settings, camera.pattern.data());
+        camera.patternId = id;
     }
-    return TqcoreFillFrame(&sensor, &request, number, dark, &camera.pattern);
+    return camera.pattern.data();
 }
 
 } // namespace
@@ -53,10 +49,13 @@ void ServeFrame(Camera &camera, Job &job, TQCORE_REQUEST &request,
         if (WaitUntil(camera, job, held, start + std::chrono::microseconds(periodUs))) {
             const std::uint32_t number = camera.core.frames_delivered;
             const std::uint16_t dark = camera.core.records.dark;
-            // The buffer stays the caller's until the job completes; the lock
-            // is not needed while writing it.
+            const TQCORE_SENSOR sensor = camera.core.sensor;
+            // The buffer stays the caller's until the job completes, and the
+            // pattern is the main lane's: the lock is not needed meanwhile.
             held.unlock();
-            const std::uint32_t bytes = FillFrame(camera, request, number, dark);
+            const std::uint8_t *pattern = PatternFor(camera, sensor, request.settings);
+            const std::uint32_t bytes =
+                TqcoreFillFrameFrom(&sensor, &request, number, dark, pattern);
             held.lock();
             if (job.abortError == 0) {
                 TqcoreFrameDelivered(&camera.core, &request, bytes);

@@ -41,6 +41,17 @@ extern "C" int TqsimScriptStatusWords(uint32_t id, uint32_t request, const uint3
     });
 }
 
+extern "C" int TqsimScriptReply(uint32_t id, uint32_t request, const void *bytes, uint32_t size) {
+    if (request > kLastRequest || (bytes == nullptr && size != 0) || size > 4096) {
+        return -1;
+    }
+    return WithCamera(id, [&](Camera &camera) {
+        const auto *first = static_cast<const std::uint8_t *>(bytes);
+        camera.scripts.replies.push_back({request, {first, first + size}});
+        return 0;
+    });
+}
+
 extern "C" int TqsimRefuseCall(uint32_t id, uint32_t code, uint32_t error) {
     if (error == 0) {
         return -1;

@@ -49,38 +49,18 @@ DWORD Refusal(Camera &camera, DWORD code) {
 Job &NewJob(Camera &camera, File &file) {
     camera.jobs.push_back(std::make_unique<Job>());
     Job &job = *camera.jobs.back();
+    job.core.host = &job;
     job.file = &file;
     job.seq = camera.nextSeq++;
     return job;
 }
 
-// A settings-only job whose data transfer will not come still completes.
-void FlushOpenJob(Camera &camera, File &file) {
-    if (file.open != nullptr) {
-        Job &job = *file.open;
-        file.open = nullptr;
-        job.expectStatus = false;
-        Enqueue(camera, job);
-    }
-}
-
-// The refused call ends its request: what was taken of it still completes.
-void EndRefusedRequest(Camera &camera, File &file, DWORD code) {
-    FlushOpenJob(camera, file);
-    if (code != kStatusCode || file.unpaired.empty()) {
-        return;
-    }
-    Job &job = *file.unpaired.front();
-    file.unpaired.pop_front();
-    job.expectStatus = false;
-    if (job.served && !job.queued && !job.inService) {
-        FinishJob(camera, job);
-    }
-}
-
 void TakeSettings(Camera &camera, File &file, const IoRequest &request) {
-    FlushOpenJob(camera, file);
     Job &job = NewJob(camera, file);
+    // Settings whose data never came still complete.
+    if (TQCORE_JOB *flushed = TqcoreSettingsTaken(&file.pairing, &job.core)) {
+        Enqueue(camera, JobOf(flushed));
+    }
     job.settings = {request, true, false};
     if (request.inSize == sizeof(TQDEV_CAPTURE_SETTINGS) && request.in != nullptr) {
         job.haveSettings = true;
@@ -88,7 +68,6 @@ void TakeSettings(Camera &camera, File &file, const IoRequest &request) {
     } else {
         job.settingsError = ERROR_INVALID_PARAMETER;
     }
-    file.open = &job;
 }
 
 void ApplyScripts(Camera &camera, Job &job) {
@@ -111,33 +90,21 @@ void ApplyScripts(Camera &camera, Job &job) {
 }
 
 void TakeData(Camera &camera, File &file, const IoRequest &request, std::uint32_t number) {
-    Job &job = file.open != nullptr ? *file.open : NewJob(camera, file);
-    file.open = nullptr;
+    TQCORE_JOB *open = TqcoreJobForData(&file.pairing);
+    Job &job = open != nullptr ? JobOf(open) : NewJob(camera, file);
+    TqcoreDataTaken(&file.pairing, &job.core);
     job.data = {request, true, false};
     job.number = number;
-    job.expectStatus = true;
     job.lane = number == 1 ? kStateLane : kMainLane;
     ApplyScripts(camera, job);
-    file.unpaired.push_back(&job);
     Enqueue(camera, job);
 }
 
 void TakeStatus(Camera &camera, File &file, const IoRequest &request) {
-    // The oldest data transfer still waiting for its status; else settings
-    // that never got a data transfer.
-    Job *job = nullptr;
-    if (!file.unpaired.empty()) {
-        job = file.unpaired.front();
-        file.unpaired.pop_front();
-    } else if (file.open != nullptr) {
-        job = file.open;
-        file.open = nullptr;
-    }
-    if (job == nullptr) {
-        job = &NewJob(camera, file);
-    }
+    TQCORE_JOB *paired = TqcoreJobForStatus(&file.pairing);
+    Job *job = paired != nullptr ? &JobOf(paired) : &NewJob(camera, file);
+    TqcoreStatusTaken(&job->core);
     job->status = {request, true, false};
-    job->expectStatus = true;
     if (!camera.scripts.statusFailures.empty()) {
         job->statusError = camera.scripts.statusFailures.front();
         camera.scripts.statusFailures.pop_front();
@@ -163,8 +130,7 @@ void AbortJobs(Camera &camera, const File *file, DWORD error, bool keepCancels =
     }
     for (auto &f : camera.files) {
         if (file == nullptr || f.get() == file) {
-            f->open = nullptr;
-            f->unpaired.clear();
+            TqcoreForgetPairing(&f->pairing);
         }
     }
 }
@@ -194,9 +160,9 @@ DWORD DeviceControl(void *device, const IoRequest &request) {
     std::lock_guard guard(camera.lock);
     const DWORD refusal = Refusal(camera, request.code);
     Log(camera, file, request, refusal);
+    // Refused before it reaches the camera: what the handle holds of the same
+    // request stays held, as with a driver that never sees the call.
     if (refusal != 0) {
-        EndRefusedRequest(camera, file, request.code);
-        camera.changed.notify_all();
         return refusal;
     }
     const std::uint32_t number = TqcoreRequestNumber(request.code);

@@ -1,10 +1,33 @@
 // Serving a request: the shared core's rules for records and capture
 // requests, with the simulator's scripted results and status words on top.
+#include <algorithm>
 #include <cstring>
 
 #include "sim_camera.h"
 
 namespace tqsim {
+
+namespace {
+
+// A scripted reply takes the place of what the request wrote.
+void ReplaceReply(Camera &camera, Job &job) {
+    auto &replies = camera.scripts.replies;
+    auto it = std::find_if(replies.begin(), replies.end(),
+                           [&](const ScriptedReply &r) { return r.request == job.number; });
+    if (it == replies.end()) {
+        return;
+    }
+    const IoRequest &r = job.data.request;
+    const DWORD size =
+        r.out != nullptr ? std::min<DWORD>(r.outSize, static_cast<DWORD>(it->bytes.size())) : 0;
+    if (size != 0) {
+        std::memcpy(r.out, it->bytes.data(), size);
+    }
+    job.dataBytes = size;
+    replies.erase(it);
+}
+
+} // namespace
 
 void ServeRequest(Camera &camera, Job &job, std::unique_lock<std::mutex> &held) {
     const IoRequest &r = job.data.request;
@@ -34,6 +57,7 @@ void ServeRequest(Camera &camera, Job &job, std::unique_lock<std::mutex> &held) 
     }
     job.record = request.record;
     job.dataBytes = request.data_bytes;
+    ReplaceReply(camera, job);
     if (job.scriptedWords) {
         std::memcpy(&job.record.word[1], job.words, sizeof job.words);
     }

@@ -15,6 +15,7 @@
 
 #include "camera/frame_model.h"
 #include "core/camera_core.h"
+#include "core/transfer_pairing.h"
 #include "device_manager.h"
 #include "tqdev.h"
 #include "tqsim.h"
@@ -43,6 +44,7 @@ struct File;
 
 // The transfers of one request of one handle, served as a unit.
 struct Job {
+    TQCORE_JOB core{}; // its place among the handle's transfers
     File *file = nullptr;
     std::uint64_t seq = 0;
     int lane = kMainLane;
@@ -57,8 +59,7 @@ struct Job {
     bool scriptedWords = false;
     std::uint32_t words[6] = {};
     DWORD statusError = 0; // the status transfer ends with this platform error
-    bool expectStatus = false;
-    bool served = false; // the request's work is done
+    bool served = false;   // the request's work is done
     TQDEV_STATUS record{};
     DWORD dataBytes = 0;
     bool queued = false;
@@ -72,9 +73,8 @@ struct Camera;
 struct File {
     Camera *camera = nullptr;
     std::uint32_t number = 0;
-    Job *open = nullptr;        // settings taken, data transfer not yet
-    std::deque<Job *> unpaired; // data taken, status transfer not yet
-    TQCORE_HANDLE handle{};     // the register request 22 chose
+    TQCORE_PAIRING pairing{}; // how its transfers make up requests
+    TQCORE_HANDLE handle{};   // the register request 22 chose
 };
 
 struct ScriptedResult {
@@ -87,6 +87,11 @@ struct ScriptedWords {
     std::uint32_t words[6];
 };
 
+struct ScriptedReply {
+    std::uint32_t request;
+    std::vector<std::uint8_t> bytes;
+};
+
 struct RefusedCall {
     DWORD code;
     DWORD error;
@@ -95,6 +100,7 @@ struct RefusedCall {
 struct Scripts {
     std::vector<ScriptedResult> results;
     std::vector<ScriptedWords> words;
+    std::vector<ScriptedReply> replies;
     std::vector<RefusedCall> refusals;
     std::deque<DWORD> statusFailures;
     bool hold = false;
@@ -108,11 +114,10 @@ struct Camera {
     std::condition_variable changed; // any job, hold or stop changed
     TQSIM_CAMERA_CONFIG config{};
     TQCORE_CAMERA core{}; // records and capture state, served by the shared core
-    // The stream of the window served last, prepared once (capture.cpp). A
-    // frame written while another one holds it is written sample by sample.
-    std::mutex patternLock;
-    std::vector<std::uint8_t> patternBytes;
-    TQCORE_PATTERN pattern{};
+    // The frame pattern prepared for the settings of the last frame, used and
+    // changed by the main lane's worker only.
+    std::vector<std::uint8_t> pattern;
+    TQCORE_PATTERN_ID patternId{};
     Scripts scripts;
     std::vector<TQSIM_CALL_RECORD> log;
     // Service
@@ -133,6 +138,9 @@ void StartWorkers(Camera &camera);
 void StopWorkers(Camera &camera);
 void Enqueue(Camera &camera, Job &job);
 void FinishJob(Camera &camera, Job &job);
+inline Job &JobOf(TQCORE_JOB *core) {
+    return *static_cast<Job *>(core->host);
+}
 // Jobs of a handle, with and without its cancel calls.
 std::size_t JobsOfFile(const Camera &camera, const File *file);
 std::size_t RequestsOfFile(const Camera &camera, const File *file);

@@ -89,7 +89,7 @@ bool Finished(const Job &job) {
     if (job.isCancel || job.abortError != 0 || job.status.done) {
         return true;
     }
-    return !job.expectStatus;
+    return job.core.expect_status == 0;
 }
 
 void WorkerLoop(Camera &camera, int lane) {
@@ -127,12 +127,7 @@ void Enqueue(Camera &camera, Job &job) {
 }
 
 void FinishJob(Camera &camera, Job &job) {
-    for (auto &file : camera.files) {
-        std::erase(file->unpaired, &job);
-        if (file->open == &job) {
-            file->open = nullptr;
-        }
-    }
+    TqcoreUnpair(&job.core);
     std::erase_if(camera.jobs, [&](const std::unique_ptr<Job> &j) { return j.get() == &job; });
 }
 

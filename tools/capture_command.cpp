@@ -297,9 +297,9 @@ uint32_t StopAtFrames(const LiveLimits &limits) {
     return limits.frames > 0 ? uint32_t(limits.frames) - 1 : 0;
 }
 
-bool LiveShouldStop(const CaptureReports &reports, const LiveLimits &limits, double elapsed) {
-    return Interrupted() || (limits.frames > 0 && reports.frames >= StopAtFrames(limits)) ||
-           (limits.seconds > 0 && elapsed >= limits.seconds);
+// The frame limit is kept by the progress callback (see CaptureWait).
+bool LiveShouldStop(const LiveLimits &limits, double elapsed) {
+    return Interrupted() || (limits.seconds > 0 && elapsed >= limits.seconds);
 }
 
 // The capture writes into our ring until it ends, so the command must not
@@ -315,9 +315,7 @@ CaptureReports AwaitLive(uint32_t device, CaptureWait &wait, const LiveLimits &l
     const auto start = std::chrono::steady_clock::now();
     bool stopping = false;
     for (;;) {
-        // Until stopping, also wake as soon as the frame limit is reached.
-        const uint32_t wakeAtFrames = stopping ? 0 : StopAtFrames(limits);
-        const CaptureReports reports = WaitForEnd(wait, kRedrawPeriod, wakeAtFrames);
+        const CaptureReports reports = WaitForEnd(wait, kRedrawPeriod);
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The last report (result 25) also delivered a frame.
@@ -328,7 +326,7 @@ CaptureReports AwaitLive(uint32_t device, CaptureWait &wait, const LiveLimits &l
             EndProgressLine();
             return reports;
         }
-        if (!stopping && LiveShouldStop(reports, limits, elapsed)) {
+        if (!stopping && LiveShouldStop(limits, elapsed)) {
             // The frame in flight still arrives and is reported last.
             stopping = true;
             StopLiveFocus(device);
@@ -345,10 +343,13 @@ void CaptureLive(const CaptureTarget &target, TQDEV_CAPTURE_PARAMS &params,
     }
     wait.live = true;
     wait.device = target.device;
-    wait.stopAtFrames = StopAtFrames(limits);
+    wait.stopAtFrame = StopAtFrames(limits);
     TQDEV_PROGRESS progress;
     AttachProgress(progress, wait);
     CheckResult("TqdevCaptureImage", TqdevCaptureImage(target.device, &params, &progress));
+    if (limits.frames == 1) {
+        StopLiveFocus(target.device); // the first frame is the one in flight
+    }
     const CaptureReports reports = AwaitLive(target.device, wait, limits);
     const bool stopped = reports.finalResult == TQDEV_RESULT_LIVE_FOCUS_STOPPED;
     std::printf("result %s\nticket %u\nframes %u\n", DescribeResult(reports.finalResult).c_str(),

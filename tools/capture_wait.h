@@ -22,17 +22,14 @@ struct CaptureWait {
     std::condition_variable changed;
     CaptureReports reports;
     bool live = false; // live focus reports every frame with result 0
-    // Live focus: once this many frames are reported (0: never), the callback
-    // itself clears the device's live-focus flag, so that exactly one more
-    // frame follows however fast the camera delivers.
-    uint32_t stopAtFrames = 0;
+    // Live focus: the report of this frame (counted from 1) stops live focus
+    // at once, from the library's thread, while the next frame is in flight.
+    uint32_t stopAtFrame = 0;
     uint32_t device = 0;
 };
 
 // Sets up progress so that its callback reports into wait.
 void AttachProgress(TQDEV_PROGRESS &progress, CaptureWait &wait);
 
-// Waits up to timeout for the final report, or until wakeAtFrames frames
-// have been reported (0: only the final report); returns a snapshot.
-CaptureReports WaitForEnd(CaptureWait &wait, std::chrono::milliseconds timeout,
-                          uint32_t wakeAtFrames = 0);
+// Waits up to timeout for the final report; returns a snapshot.
+CaptureReports WaitForEnd(CaptureWait &wait, std::chrono::milliseconds timeout);

@@ -27,47 +27,6 @@ inline uint32_t Divide(uint32_t n, const Divider &divider) {
     return (t + ((n - t) >> 1)) >> divider.shift;
 }
 
-// One row of averages; returns the sum of the row's averages.
-template <typename Total>
-[[gnu::always_inline]] inline Total AverageRow(const uint32_t *sums, int64_t count, uint32_t half,
-                                               const Divider &divider, uint16_t *row) {
-    Total total = 0;
-    if (divider.shift < 0) {
-        for (int64_t c = 0; c < count; ++c) {
-            row[c] = static_cast<uint16_t>(sums[c]);
-            total += row[c];
-        }
-        return total;
-    }
-    for (int64_t c = 0; c < count; ++c) {
-        row[c] = static_cast<uint16_t>(Divide(sums[c] + half, divider));
-        total += row[c];
-    }
-    return total;
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// The same loop in 256-bit vectors where the CPU has them.
-__attribute__((target("avx2"))) uint32_t AverageRowAvx2(const uint32_t *sums, int64_t count,
-                                                        uint32_t half, const Divider &divider,
-                                                        uint16_t *row) {
-    return AverageRow<uint32_t>(sums, count, half, divider, row);
-}
-
-bool HasAvx2() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
-#else
-uint32_t AverageRowAvx2(const uint32_t *, int64_t, uint32_t, const Divider &, uint16_t *) {
-    return 0;
-}
-
-bool HasAvx2() {
-    return false;
-}
-#endif
-
 // Element count of the unpacked image, 0 for an empty or nonsensical shape.
 int64_t ElementCount(const FrameGeometry &geo) {
     return geo.m > 0 && geo.n > 0 ? int64_t{geo.m} * geo.n : 0;
@@ -88,6 +47,34 @@ void AccumulateFrame(const TQDEV_FRAME_INFO &info, const uint16_t *frame, uint32
     }
 }
 
+namespace {
+
+// Rows up to this wide add their 16-bit pixels in 32 bits without overflow.
+constexpr int64_t kNarrowRow = (int64_t{1} << 32) / 65536;
+
+// One row's pixels and their total, in a single pass. The total's type is
+// the row's: 32 bits where it cannot overflow, so the loop stays vectorised.
+template <typename Total>
+Total AverageRow(const uint32_t *sums, uint16_t *row, int64_t n, uint32_t half,
+                 const Divider &divider) {
+    Total total = 0;
+    if (divider.shift < 0) {
+        for (int64_t c = 0; c < n; ++c) {
+            row[c] = static_cast<uint16_t>(sums[c]);
+            total += row[c];
+        }
+    } else {
+        for (int64_t c = 0; c < n; ++c) {
+            const auto pixel = static_cast<uint16_t>(Divide(sums[c] + half, divider));
+            row[c] = pixel;
+            total += pixel;
+        }
+    }
+    return total;
+}
+
+} // namespace
+
 int32_t AverageFrames(const TQDEV_FRAME_INFO &info, const uint32_t *sums, uint16_t *result,
                       int32_t frameCount) {
     const FrameGeometry geo = DeriveGeometry(info);
@@ -96,22 +83,13 @@ int32_t AverageFrames(const TQDEV_FRAME_INFO &info, const uint32_t *sums, uint16
     const auto frames = static_cast<uint32_t>(frameCount);
     const uint32_t half = frames / 2;
     const Divider divider = MakeDivider(frames);
-    // A row of at most 65537 pixels of 16 bits sums exactly in 32 bits, which
-    // vectorises with the division; wider rows sum in 64 bits.
-    const bool narrow = geo.n <= 65537;
-    const bool avx2 = HasAvx2();
     int64_t total = 0;
     for (int64_t r = 0; r < geo.m; ++r) {
         const uint32_t *rowSums = sums + r * geo.n;
         uint16_t *row = result + r * geo.n;
-        int64_t rowTotal = 0;
-        if (narrow && avx2) {
-            rowTotal = AverageRowAvx2(rowSums, geo.n, half, divider, row);
-        } else if (narrow) {
-            rowTotal = AverageRow<uint32_t>(rowSums, geo.n, half, divider, row);
-        } else {
-            rowTotal = AverageRow<uint64_t>(rowSums, geo.n, half, divider, row);
-        }
+        const int64_t rowTotal = geo.n <= kNarrowRow
+                                     ? AverageRow<uint32_t>(rowSums, row, geo.n, half, divider)
+                                     : AverageRow<int64_t>(rowSums, row, geo.n, half, divider);
         total += (rowTotal + geo.n / 2) / geo.n;
     }
     return static_cast<int32_t>((total + geo.m / 2) / geo.m);

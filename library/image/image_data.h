@@ -57,34 +57,37 @@ void WriteCalibrationStamp(void *image, uint32_t mode, bool packedOutput, uint32
 // ---- Unpacking -------------------------------------------------------------------------------
 
 int32_t BinningShift(uint32_t factor);
-// Where the unpacker takes the one block it may need: a copy of the packed
-// rows of an overlapping frame that no walk can unpack behind its input.
-// allocate gives null when there is no memory.
-struct ScratchMemory {
-    void *(*allocate)(uint64_t bytes);
-    void (*release)(void *block);
+
+// Memory an unpack whose source and destination overlap may need. A buffer
+// the caller keeps between frames is used when large enough; otherwise the
+// memory comes from allocate (the C heap when null) and goes back to release.
+struct UnpackWorkspace {
+    void *buffer = nullptr;
+    uint64_t bytes = 0;
+    void *(*allocate)(uint64_t bytes) = nullptr; // null on failure
+    void (*release)(void *memory) = nullptr;
 };
-// The C++ heap, for callers that have no allocator of their own.
-const ScratchMemory &HeapScratchMemory();
+// The workspace an unpack in place (source and destination the same buffer)
+// of this frame takes: the first rows that cannot stay behind their packed
+// bytes. 0 when it needs none, or when no row walk exists (the unpack then
+// takes what it needs at the time).
+uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit);
+// True when that unpack needs nothing beyond the workspace, so cannot fail.
+bool InPlaceTakesOnlyTheWorkspace(const TQDEV_FRAME_INFO &info, int32_t rowLimit);
+
 // Unpacks the packed stream `source` into m x n 16-bit pixels at
 // `destination`, processing stream lines below rowLimit. Source and
 // destination may be the same buffer (the pixels are then those of a
 // separate copy). Returns TQDEV_RESULT_OK; TQDEV_RESULT_INVALID_PARAMETER,
 // writing nothing, for a descriptor that FrameInfoIsConsistent refuses;
-// TQDEV_RESULT_OUT_OF_MEMORY, writing nothing, when an overlapping frame has
-// no safe walk and its packed rows cannot be copied aside into `memory`.
+// TQDEV_RESULT_OUT_OF_MEMORY, writing nothing, when an overlapping frame
+// needs memory beyond the workspace and none can be had.
 uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
-                     uint16_t *destination, const ScratchMemory &memory = HeapScratchMemory());
-
-// True when UnpackFrame of these arguments would take a block from its
-// memory (and could fail for want of it): only overlapping frames that no
-// walk unpacks behind their input. Nothing is read or written.
-bool UnpackNeedsMemory(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
-                       uint16_t *destination);
+                     uint16_t *destination, const UnpackWorkspace &workspace = {});
 
 // The exported unpacker of stored containers.
 uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, uintptr_t reserved,
-                     const ScratchMemory &memory = HeapScratchMemory());
+                     const UnpackWorkspace &workspace = {});
 
 // ---- Averaging ------------------------------------------------------------------------------
 

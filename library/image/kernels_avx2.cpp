@@ -15,19 +15,13 @@ TQDEV_AVX2 __m256i PairShuffle() {
                             6, 5, 4, 4, 11, 10, 9, 9, 8);
 }
 
-// Decodes group p in the low half and group q in the high half; reads 16
-// bytes from each.
-TQDEV_AVX2 inline __m256i DecodeTwo(const uint8_t *p, const uint8_t *q, __m256i shuffle) {
+// Decodes groups p[0..11] and p[12..23]; reads p[0..27].
+TQDEV_AVX2 inline __m256i DecodePair(const uint8_t *p, __m256i shuffle) {
     const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 12));
     const __m256i raw = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
     const __m256i scale = _mm256_setr_epi16(16, 1, 16, 1, 16, 1, 16, 1, 16, 1, 16, 1, 16, 1, 16, 1);
     return _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_shuffle_epi8(raw, shuffle), scale), 4);
-}
-
-// Decodes groups p[0..11] and p[12..23]; reads p[0..27].
-TQDEV_AVX2 inline __m256i DecodePair(const uint8_t *p, __m256i shuffle) {
-    return DecodeTwo(p, p + 12, shuffle);
 }
 
 TQDEV_AVX2 void DecodeGroupsAvx2(const uint8_t *source, size_t groups, uint16_t *samples) {
@@ -84,105 +78,6 @@ TQDEV_AVX2 void ReverseAvx2(const uint16_t *in, size_t count, uint16_t *out) {
                             _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, reverse), 0x4E));
     }
     Ssse3UnpackKernels()->reverse(in, count - i, out + i);
-}
-
-// Sums of `width` samples, unrolled per bin so that the compiler vectorises
-// across bins.
-template <int Width>
-TQDEV_AVX2 inline void SumBinsOf(const uint16_t *samples, size_t pixels, uint16_t *out) {
-    for (size_t k = 0; k < pixels; ++k) {
-        uint32_t sum = 0;
-        for (int s = 0; s < Width; ++s)
-            sum += samples[k * Width + s];
-        out[k] = static_cast<uint16_t>(sum < 4095 ? sum : 4095);
-    }
-}
-
-// Decodes a tile of 24 groups (a whole number of bins of 3 and of 4) into a
-// buffer that stays in L1, then sums its bins.
-template <int Width>
-TQDEV_AVX2 void DecodeSumBinsOf(const uint8_t *source, size_t groups, uint16_t *out) {
-    constexpr size_t kTile = 24;
-    alignas(32) uint16_t tile[8 * kTile];
-    for (size_t i = 0; i < groups; i += kTile) {
-        const size_t count = groups - i < kTile ? groups - i : kTile;
-        DecodeGroupsAvx2(source + 12 * i, count, tile);
-        SumBinsOf<Width>(tile, 8 * count / Width, out + 8 * i / Width);
-    }
-}
-
-// Bins of 4 straight from registers: 8 groups make 16 pixels. Pair sums,
-// then sums of adjacent pairs, each within its 128-bit half (one group per
-// half), packed and put back in group order.
-TQDEV_AVX2 void DecodeSumQuadsAvx2(const uint8_t *source, size_t groups, uint16_t *out) {
-    const __m256i shuffle = PairShuffle();
-    const __m256i ones = _mm256_set1_epi16(1);
-    const __m256i ceiling = _mm256_set1_epi16(4095);
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    size_t i = 0;
-    // The last pair reads 4 bytes past its groups: keep one group in hand.
-    for (; i + 9 <= groups; i += 8, source += 96, out += 16) {
-        const __m256i p0 = _mm256_madd_epi16(DecodePair(source, shuffle), ones);
-        const __m256i p1 = _mm256_madd_epi16(DecodePair(source + 24, shuffle), ones);
-        const __m256i p2 = _mm256_madd_epi16(DecodePair(source + 48, shuffle), ones);
-        const __m256i p3 = _mm256_madd_epi16(DecodePair(source + 72, shuffle), ones);
-        const __m256i sums =
-            _mm256_packus_epi32(_mm256_hadd_epi32(p0, p1), _mm256_hadd_epi32(p2, p3));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out),
-                            _mm256_permutevar8x32_epi32(_mm256_min_epu16(sums, ceiling), order));
-    }
-    DecodeSumBinsOf<4>(source, groups - i, out);
-}
-
-// Bins of 3 straight from registers: groups i, i + 1, i + 2 in the low halves
-// and i + 3, i + 4, i + 5 in the high halves make 8 pixels per half; each
-// pixel's three samples are picked out of the three vectors by shuffles.
-TQDEV_AVX2 void DecodeSumTriplesAvx2(const uint8_t *source, size_t groups, uint16_t *out) {
-    const __m256i shuffle = PairShuffle();
-    const __m256i pick0a = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        0, 1, 6, 7, 12, 13, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128));
-    const __m256i pick0b = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        -128, -128, -128, -128, -128, -128, 2, 3, 8, 9, 14, 15, -128, -128, -128, -128));
-    const __m256i pick0c = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, 4, 5, 10, 11));
-    const __m256i pick1a = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        2, 3, 8, 9, 14, 15, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128));
-    const __m256i pick1b = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        -128, -128, -128, -128, -128, -128, 4, 5, 10, 11, -128, -128, -128, -128, -128, -128));
-    const __m256i pick1c = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, 0, 1, 6, 7, 12, 13));
-    const __m256i pick2a = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        4, 5, 10, 11, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128));
-    const __m256i pick2b = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        -128, -128, -128, -128, 0, 1, 6, 7, 12, 13, -128, -128, -128, -128, -128, -128));
-    const __m256i pick2c = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-        -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, 2, 3, 8, 9, 14, 15));
-    const __m256i ceiling = _mm256_set1_epi16(4095);
-    size_t i = 0;
-    // The last load reads 4 bytes past group i + 5: keep one group in hand.
-    for (; i + 7 <= groups; i += 6, source += 72, out += 16) {
-        const __m256i a = DecodeTwo(source, source + 36, shuffle);
-        const __m256i b = DecodeTwo(source + 12, source + 48, shuffle);
-        const __m256i c = DecodeTwo(source + 24, source + 60, shuffle);
-        __m256i sum = _mm256_shuffle_epi8(a, pick0a);
-        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(b, pick0b));
-        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(c, pick0c));
-        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(a, pick1a));
-        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(b, pick1b));
-        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(c, pick1c));
-        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(a, pick2a));
-        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(b, pick2b));
-        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(c, pick2c));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm256_min_epu16(sum, ceiling));
-    }
-    DecodeSumBinsOf<3>(source, groups - i, out);
-}
-
-TQDEV_AVX2 void DecodeSumBinsAvx2(const uint8_t *source, size_t groups, int width, uint16_t *out) {
-    if (width == 3)
-        DecodeSumTriplesAvx2(source, groups, out);
-    else
-        DecodeSumQuadsAvx2(source, groups, out);
 }
 
 // DecodePair loading from 4 bytes before each group; reads p[-4..23] and
@@ -326,8 +221,7 @@ const UnpackKernels *Avx2UnpackKernels() {
                                            DecodeSumPairsAvx2,
                                            DecodeKeepPhaseAvx2,
                                            DecodeReversedAvx2,
-                                           FinishStreamingAvx2,
-                                           DecodeSumBinsAvx2};
+                                           FinishStreamingAvx2};
     // The tails fall back to the SSSE3 forms, which every AVX2 CPU has.
     return __builtin_cpu_supports("avx2") && Ssse3UnpackKernels() != nullptr ? &kernels : nullptr;
 }

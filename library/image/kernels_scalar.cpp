@@ -50,7 +50,6 @@ const UnpackKernels &ScalarUnpackKernels() {
                                            SumPairsScalar, KeepEvenScalar,
                                            ReverseScalar,  DecodeGroupsBackwardScalar,
                                            nullptr,        nullptr,
-                                           nullptr,        nullptr,
-                                           nullptr};
+                                           nullptr,        nullptr};
     return kernels;
 }

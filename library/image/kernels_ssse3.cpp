@@ -97,8 +97,7 @@ const UnpackKernels *Ssse3UnpackKernels() {
                                            SumPairsSsse3, KeepEvenSsse3,
                                            ReverseSsse3,  DecodeGroupsBackwardSsse3,
                                            nullptr,       nullptr,
-                                           nullptr,       nullptr,
-                                           nullptr};
+                                           nullptr,       nullptr};
     return __builtin_cpu_supports("ssse3") ? &kernels : nullptr;
 }
 

@@ -1,14 +1,17 @@
-// Unpacking a packed frame into 16-bit pixels. Rows whose window starts on a
-// group boundary and whose binning has a fused kernel go straight from the
-// packed bytes to the pixels. Other rows are cut into chunks of at most
-// kChunkSamples window samples; a chunk's whole groups are decoded into a
-// small stack buffer, then binned (or copied), mirrored if asked, and stored.
+// Unpacking a packed frame into 16-bit pixels. Rows whose binning has a
+// fused kernel go straight from the packed bytes to the pixels, their partial
+// first and last groups through a small scratch, so any window start stays on
+// the fused kernels. Other rows are cut into chunks of at most kChunkSamples
+// window samples; a chunk's whole groups are decoded into a small stack
+// buffer, then binned (or copied), mirrored if asked, and stored.
 // Source and destination may overlap: the rows or chunks are then walked in
-// an order in which no store reaches packed bytes still to be read, or, when
-// no such order exists, the packed rows are first copied aside.
+// an order in which no store reaches packed bytes still to be read; rows that
+// no such order can keep behind their input (the first rows of a frame with
+// lines above its window) are copied to the workspace first. Only when no
+// such walk exists are all packed rows copied aside.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "image_data.h"
 #include "unpack_kernels.h"
@@ -88,14 +91,14 @@ Chunk ChunkAt(const Plan &plan, int64_t line, int64_t index) {
     return chunk;
 }
 
-// Bins of a fixed width: the compiler unrolls each bin and vectorises the
-// pixels.
-template <int Width> void SumBins(const uint16_t *samples, int64_t pixels, uint16_t *out) {
+// Sums of `Factor` samples, limited to 4095; the factor known at compile
+// time lets the loop vectorise.
+template <int Factor> void SumBins(const uint16_t *samples, int64_t pixels, uint16_t *out) {
     for (int64_t k = 0; k < pixels; ++k) {
         uint32_t sum = 0;
-        for (int s = 0; s < Width; ++s)
-            sum += samples[k * Width + s];
-        out[k] = static_cast<uint16_t>(std::min<uint32_t>(sum, 4095));
+        for (int s = 0; s < Factor; ++s)
+            sum += samples[k * Factor + s];
+        out[k] = static_cast<uint16_t>(sum < 4095 ? sum : 4095);
     }
 }
 
@@ -177,158 +180,176 @@ uint16_t *RowOf(const Plan &plan, uint16_t *destination, int64_t line) {
     return destination + (plan.flip ? plan.geo.m - 1 - windowRow : windowRow) * plan.geo.n;
 }
 
-// Samples before the first fused group: enough to end on a group boundary
-// and on a bin boundary; -1 when no count does both (a bin of 2 or 4
-// starting between the window's groups' bins).
-int64_t FusedHead(const Plan &plan) {
-    const int64_t shift = plan.left % 8;
-    for (int64_t head = 0; head <= 8 * plan.geo.hb; ++head) {
-        if ((shift + head) % 8 == 0 && head % plan.geo.hb == 0)
-            return head;
-    }
-    return -1;
-}
-
-// Rows go straight from the packed bytes to the pixels when the kernels have a
-// fused form for their binning; the partial groups at either end of a row go
-// through the scratch.
-// A mirrored factor-2 row holds the bins of a plain row in reverse order: the
-// plain row leaves out the first sample when the width is odd, and keeps the
-// other sample of each pair when sub-sampling.
-Plan PlainPairsOfMirrored(const Plan &plan) {
-    Plan plain = plan;
-    plain.mirror = false;
-    plain.stream = false;
-    if (plan.width % 2 != 0) {
-        plain.left += 1;
-        plain.width -= 1;
-    }
-    plain.phase = plan.subsample ? 1 - plan.phase : plan.phase;
-    return plain;
-}
-
-bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
-    const int64_t hb = plan.geo.hb;
-    if (hb == 1)
-        return !plan.mirror || kernels.decodeReversed != nullptr;
-    if (hb == 2 && plan.mirror)
-        return CanRunFusedRows(PlainPairsOfMirrored(plan), kernels);
-    if (plan.mirror || FusedHead(plan) < 0)
-        return false;
-    if (hb == 2)
-        return plan.subsample ? kernels.decodeKeepPhase != nullptr
-                              : kernels.decodeSumPairs != nullptr;
-    return (hb == 3 || hb == 4) && !plan.subsample && kernels.decodeSumBins != nullptr;
-}
-
-// A row of `samples` window samples starting `shift` samples into its first
-// group: `head` samples from that group, then whole groups, then `rest`
-// samples of one more group.
-struct RowParts {
-    int64_t shift, head, groups, rest;
+// How a row's samples lie against the 8-sample groups: a head before the
+// first group boundary, whole groups, a tail; all three may be empty.
+struct RowSplit {
+    int64_t first; // stream sample of the row's first window column
+    int64_t head, groups, tail;
 };
 
-RowParts PartsOf(const Plan &plan, int64_t samples) {
-    RowParts parts{};
-    parts.shift = plan.left % 8;
-    parts.head = parts.shift == 0 ? 0 : std::min(8 - parts.shift, samples);
-    parts.groups = (samples - parts.head) / 8;
-    parts.rest = (samples - parts.head) % 8;
-    return parts;
+RowSplit SplitRow(const Plan &plan, int64_t line) {
+    RowSplit row{};
+    row.first = line * plan.geo.w8 + plan.left;
+    const int64_t samples = plan.geo.hb == 1 ? plan.width : int64_t{plan.geo.n} * plan.geo.hb;
+    row.head = std::min(samples, (8 - row.first % 8) % 8);
+    row.groups = (samples - row.head) / 8;
+    row.tail = samples - row.head - 8 * row.groups;
+    return row;
 }
 
-const uint8_t *RowPacked(const Plan &plan, const Source &source, int64_t line) {
-    return source.At((line * plan.geo.w8 + plan.left) / 8 * 12);
+// Rows go straight from the packed bytes to the pixels when the kernels have
+// a fused form for their binning; binned rows need every pair in one group.
+// Mirrored pairs and bins of four are made from pair sums.
+bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
+    if (plan.geo.hb == 1)
+        return !plan.mirror || kernels.decodeReversed != nullptr;
+    if (plan.left % 2 != 0)
+        return false;
+    if (plan.geo.hb == 2 && !plan.mirror)
+        return plan.subsample ? kernels.decodeKeepPhase != nullptr
+                              : kernels.decodeSumPairs != nullptr;
+    const bool pairsFill =
+        plan.geo.hb == 2 ? plan.mirror && plan.width % 2 == 0 : plan.geo.hb == 4 && !plan.mirror;
+    return pairsFill && !plan.subsample && kernels.decodeSumPairs != nullptr;
 }
 
-// Unbinned row. Both partial groups are decoded before any pixel is stored,
-// and with `backward` the whole groups from the last one, each read before
-// its pixels are stored: in place that is safe when the row's pixels start
-// at or after its packed bytes, and the whole groups' pixels at or after
-// theirs.
-void RunUnbinnedRow(const Plan &plan, const UnpackKernels &kernels, const uint8_t *packed,
-                    uint16_t *out, bool backward, Scratch &scratch) {
-    const RowParts parts = PartsOf(plan, plan.width);
-    const uint8_t *whole = packed + (parts.head != 0 ? 12 : 0);
-    if (parts.head != 0)
-        kernels.decodeGroups(packed, 1, scratch.decoded);
-    if (parts.rest != 0)
-        kernels.decodeGroups(whole + 12 * parts.groups, 1, scratch.reversed);
-    const auto groups = static_cast<size_t>(parts.groups);
-    const int64_t tail = parts.head + 8 * parts.groups;
-    if (plan.mirror) {
-        kernels.decodeReversed(whole, groups, out + plan.width - parts.head);
-        for (int64_t k = 0; k < parts.head; ++k)
-            out[plan.width - 1 - k] = scratch.decoded[parts.shift + k];
-        for (int64_t k = 0; k < parts.rest; ++k)
-            out[plan.width - 1 - tail - k] = scratch.reversed[k];
-        return;
+// A row from its pair sums, made a segment at a time in the scratch: bins of
+// four sum two pair sums (4095 caps the same either way), mirrored pairs
+// are the pair sums in reverse.
+void RunPairedRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                  uint16_t *out, const RowSplit &row, Scratch &scratch) {
+    constexpr int64_t kGroupsPerSegment = 500;
+    uint16_t *pairs = scratch.decoded;
+    uint16_t *group = scratch.reversed;
+    const bool quads = plan.geo.hb == 4;
+    int64_t have = 0, done = 0; // pair sums in the scratch, pair sums used
+    auto flush = [&](bool last) {
+        const int64_t used = quads && !last ? have & ~int64_t{1} : have;
+        if (quads)
+            kernels.sumPairs(pairs, static_cast<size_t>(used / 2), out + done / 2);
+        else
+            kernels.reverse(pairs, static_cast<size_t>(used), out + plan.geo.n - done - used);
+        done += used;
+        if (have > used)
+            pairs[0] = pairs[used];
+        have -= used;
+    };
+    const uint8_t *middle = source.At((row.first + row.head) / 8 * 12);
+    if (row.head != 0) {
+        kernels.decodeGroups(source.At(row.first / 8 * 12), 1, group);
+        kernels.sumPairs(group + row.first % 8, static_cast<size_t>(row.head / 2), pairs);
+        have = row.head / 2;
     }
-    if (backward)
-        kernels.decodeGroupsBackward(whole, groups, out + parts.head);
-    else
-        kernels.decodeGroups(whole, groups, out + parts.head);
-    std::memcpy(out, scratch.decoded + parts.shift, static_cast<size_t>(parts.head) * 2);
-    std::memcpy(out + tail, scratch.reversed, static_cast<size_t>(parts.rest) * 2);
+    for (int64_t g = 0; g < row.groups; g += kGroupsPerSegment) {
+        const int64_t count = std::min(kGroupsPerSegment, row.groups - g);
+        kernels.decodeSumPairs(middle + 12 * g, static_cast<size_t>(count), false, pairs + have);
+        have += 4 * count;
+        flush(false);
+    }
+    if (row.tail != 0) {
+        kernels.decodeGroups(middle + 12 * row.groups, 1, group);
+        kernels.sumPairs(group, static_cast<size_t>(row.tail / 2), pairs + have);
+        have += row.tail / 2;
+    }
+    flush(true);
 }
 
-void RunBinnedRow(const Plan &plan, const UnpackKernels &kernels, const uint8_t *packed,
-                  uint16_t *out, Scratch &scratch) {
-    // Binned: the head up to a group and bin boundary and the rest after
-    // the last whole unit of groups (3 groups for bins of 3) through the
-    // scratch, the groups between on the fused kernel.
-    const int64_t hb = plan.geo.hb, shift = plan.left % 8;
-    const int64_t samples = hb * int64_t{plan.geo.n};
-    const int64_t head = std::min(FusedHead(plan), samples);
-    const int64_t headGroups = (shift + head + 7) / 8;
-    const int64_t unit = hb == 3 ? 3 : 1;
-    const int64_t groups = (samples - head) / (8 * unit) * unit;
-    const int64_t rest = samples - head - 8 * groups;
-    if (head != 0) {
-        kernels.decodeGroups(packed, static_cast<size_t>(headGroups), scratch.decoded);
-        BinSamples(plan, kernels, scratch.decoded + shift, head / hb, out);
-        out += head / hb;
-    }
-    const uint8_t *whole = packed + 12 * headGroups;
-    if (hb == 2 && plan.subsample)
-        kernels.decodeKeepPhase(whole, static_cast<size_t>(groups), static_cast<int>(plan.phase),
-                                plan.stream, out);
-    else if (hb == 2)
-        kernels.decodeSumPairs(whole, static_cast<size_t>(groups), plan.stream, out);
-    else
-        kernels.decodeSumBins(whole, static_cast<size_t>(groups), static_cast<int>(hb), out);
-    if (rest == 0)
-        return;
-    kernels.decodeGroups(whole + 12 * groups, static_cast<size_t>((rest + 7) / 8), scratch.decoded);
-    BinSamples(plan, kernels, scratch.decoded, rest / hb, out + 8 * groups / hb);
-}
-
-// A mirrored factor-2 row: pieces of the plain row made in the scratch and
-// stored reversed from the row's end.
-void RunMirroredPairsRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                         int64_t line, uint16_t *out, Scratch &scratch) {
-    const Plan plain = PlainPairsOfMirrored(plan);
-    const int64_t n = plan.geo.n;
-    for (int64_t done = 0; done < n; done += kChunkSamples) {
-        const int64_t count = std::min(kChunkSamples, n - done);
-        Plan piece = plain;
-        piece.left = plain.left + 2 * done;
-        piece.width = 2 * count;
-        piece.geo.n = static_cast<int32_t>(count);
-        RunBinnedRow(piece, kernels, RowPacked(piece, source, line), scratch.reversed, scratch);
-        kernels.reverse(scratch.reversed, static_cast<size_t>(count), out + n - done - count);
-    }
+// Stores unbinned samples as row columns first .. first + count - 1.
+void PlaceSamples(const Plan &plan, uint16_t *out, int64_t first, const uint16_t *samples,
+                  int64_t count) {
+    for (int64_t k = 0; k < count; ++k)
+        out[plan.mirror ? plan.width - 1 - (first + k) : first + k] = samples[k];
 }
 
 void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                  uint16_t *destination, int64_t line, Scratch &scratch) {
     uint16_t *out = RowOf(plan, destination, line);
-    if (plan.geo.hb == 1)
-        RunUnbinnedRow(plan, kernels, RowPacked(plan, source, line), out, false, scratch);
-    else if (plan.mirror)
-        RunMirroredPairsRow(plan, kernels, source, line, out, scratch);
+    const RowSplit row = SplitRow(plan, line);
+    const uint8_t *head = source.At(row.first / 8 * 12);
+    const uint8_t *middle = source.At((row.first + row.head) / 8 * 12);
+    const uint8_t *tail = middle + 12 * row.groups;
+    const auto groups = static_cast<size_t>(row.groups);
+    if (plan.geo.hb == 1) {
+        if (row.head != 0) {
+            kernels.decodeGroups(head, 1, scratch.decoded);
+            PlaceSamples(plan, out, 0, scratch.decoded + row.first % 8, row.head);
+        }
+        if (plan.mirror)
+            kernels.decodeReversed(middle, groups, out + plan.width - row.head);
+        else
+            kernels.decodeGroups(middle, groups, out + row.head);
+        if (row.tail != 0) {
+            kernels.decodeGroups(tail, 1, scratch.decoded);
+            PlaceSamples(plan, out, row.head + 8 * row.groups, scratch.decoded, row.tail);
+        }
+        return;
+    }
+    if (plan.geo.hb == 4 || plan.mirror) {
+        RunPairedRow(plan, kernels, source, out, row, scratch);
+        return;
+    }
+    // Factor 2: every whole group makes 4 pixels.
+    if (row.head != 0) {
+        kernels.decodeGroups(head, 1, scratch.decoded);
+        BinSamples(plan, kernels, scratch.decoded + row.first % 8, row.head / 2, out);
+    }
+    uint16_t *pixels = out + row.head / 2;
+    if (plan.subsample)
+        kernels.decodeKeepPhase(middle, groups, static_cast<int>(plan.phase), plan.stream, pixels);
     else
-        RunBinnedRow(plan, kernels, RowPacked(plan, source, line), out, scratch);
+        kernels.decodeSumPairs(middle, groups, plan.stream, pixels);
+    if (row.tail != 0) {
+        kernels.decodeGroups(tail, 1, scratch.decoded);
+        BinSamples(plan, kernels, scratch.decoded, row.tail / 2, pixels + 4 * row.groups);
+    }
+}
+
+// In place, unbinned rows in column order walked from the last line up, and
+// each line from its end, never overtake packed bytes still to be read when
+// a row's pixels start at or after its packed bytes (its partial groups are
+// decoded before anything of it is stored). Pixels grow faster than packed
+// bytes, so only the first rows of a frame can fail this: those are copied to
+// the workspace beforehand and made from there at the end. Returns how many
+// first rows need that, or -1 when a later row fails too (a window that
+// leaves much of each line out).
+int64_t RowsBehindTheirInput(const Plan &plan, const UnpackKernels &kernels, uintptr_t source,
+                             uintptr_t destination) {
+    if (plan.geo.hb != 1 || plan.mirror || kernels.decodeGroupsBackward == nullptr)
+        return -1;
+    int64_t leading = 0;
+    for (int64_t line = plan.firstLine; line < plan.endLine; ++line) {
+        const RowSplit row = SplitRow(plan, line);
+        const int64_t windowRow = line - plan.geo.g;
+        const int64_t outRow = plan.flip ? plan.geo.m - 1 - windowRow : windowRow;
+        const uintptr_t pixels = destination + static_cast<uintptr_t>(outRow * plan.geo.n * 2);
+        const uintptr_t head = source + static_cast<uintptr_t>(row.first / 8 * 12);
+        const uintptr_t middle = source + static_cast<uintptr_t>((row.first + row.head) / 8 * 12);
+        const bool behind =
+            pixels >= head && pixels + static_cast<uintptr_t>(row.head) * 2 >= middle;
+        if (behind)
+            continue;
+        if (leading != line - plan.firstLine)
+            return -1;
+        leading = line - plan.firstLine + 1;
+    }
+    return leading;
+}
+
+void RunRowBackward(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                    uint16_t *destination, int64_t line, Scratch &scratch) {
+    uint16_t *out = RowOf(plan, destination, line);
+    const RowSplit row = SplitRow(plan, line);
+    const uint8_t *middle = source.At((row.first + row.head) / 8 * 12);
+    // Both partial groups are read before any pixel of the row is stored.
+    uint16_t *head = scratch.decoded;
+    uint16_t *tail = scratch.reversed;
+    if (row.head != 0)
+        kernels.decodeGroups(source.At(row.first / 8 * 12), 1, head);
+    if (row.tail != 0)
+        kernels.decodeGroups(middle + 12 * row.groups, 1, tail);
+    kernels.decodeGroupsBackward(middle, static_cast<size_t>(row.groups), out + row.head);
+    std::memcpy(out, head + row.first % 8, static_cast<size_t>(row.head) * 2);
+    std::memcpy(out + row.head + 8 * row.groups, tail, static_cast<size_t>(row.tail) * 2);
 }
 
 template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Visit visit) {
@@ -421,244 +442,103 @@ int64_t LineByte(const Plan &plan, int64_t line) {
     return line * plan.geo.w8 / 8 * 12;
 }
 
-uintptr_t Address(const void *pointer) {
-    return reinterpret_cast<uintptr_t>(pointer);
-}
-
-// In place, unbinned rows walked from the last line up never overtake packed
-// bytes still to be read when each row's pixels start at or after its packed
-// bytes (the lines above lie below those) and its whole groups' pixels at or
-// after theirs. Pixels grow faster than packed bytes, so from some line on
-// every row meets this: the first such line, endLine when none does.
-int64_t FirstBackwardLine(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                          uint16_t *destination) {
-    if (plan.geo.hb != 1 || plan.mirror || kernels.decodeGroupsBackward == nullptr)
-        return plan.endLine;
-    const RowParts parts = PartsOf(plan, plan.width);
-    int64_t line = plan.endLine;
-    for (; line > plan.firstLine; --line) {
-        const uint16_t *out = RowOf(plan, destination, line - 1);
-        const uint8_t *packed = RowPacked(plan, source, line - 1);
-        if (Address(out) < Address(packed) ||
-            Address(out + parts.head) < Address(packed + (parts.head != 0 ? 12 : 0)))
-            break;
+// Memory from the caller's workspace when it is large enough, else from its
+// allocator (the C heap when it has none), given back at the end.
+class Borrowed {
+  public:
+    Borrowed(const UnpackWorkspace &workspace, int64_t bytes) : workspace_(workspace) {
+        if (bytes <= 0)
+            return;
+        if (workspace.buffer != nullptr && static_cast<uint64_t>(bytes) <= workspace.bytes) {
+            data_ = static_cast<uint8_t *>(workspace.buffer);
+            return;
+        }
+        const auto size = static_cast<uint64_t>(bytes);
+        data_ = static_cast<uint8_t *>(workspace.allocate != nullptr
+                                           ? workspace.allocate(size)
+                                           : std::malloc(static_cast<size_t>(size)));
+        owned_ = data_ != nullptr;
     }
-    return line;
-}
-
-// Whether a line's chunks, walked forward or backward, keep their pixels off
-// the packed bytes still to be read: those of the chunks after them and of
-// the lines after this one up to `end`.
-bool RowOrderIsSafe(const Plan &plan, const Source &source, const uint16_t *destination,
-                    int64_t line, int64_t end, bool backward) {
-    Span later{0, 0};
-    bool any = line + 1 < end;
-    if (any)
-        later = {Address(source.At(LineByte(plan, line + 1))),
-                 Address(source.At(LineByte(plan, end)))};
-    for (int64_t c = 0; c < plan.chunksPerRow; ++c) {
-        const Chunk chunk = ChunkAt(plan, line, backward ? c : plan.chunksPerRow - 1 - c);
-        if (any && PixelBytes(plan, destination, chunk).Meets(later))
-            return false;
-        const Span packed = PackedBytes(source, chunk);
-        later = any ? Span{std::min(later.begin, packed.begin), std::max(later.end, packed.end)}
-                    : packed;
-        any = true;
+    ~Borrowed() {
+        if (!owned_)
+            return;
+        if (workspace_.release != nullptr)
+            workspace_.release(data_);
+        else
+            std::free(data_);
     }
-    return true;
-}
+    Borrowed(const Borrowed &) = delete;
+    Borrowed &operator=(const Borrowed &) = delete;
+    uint8_t *data() const { return data_; }
 
-// The lines before `end`, walked from the first down, each row's chunks in
-// the order that is safe; false when some row has none.
-bool RowsHaveSafeOrders(const Plan &plan, const Source &source, const uint16_t *destination,
-                        int64_t end) {
-    for (int64_t line = plan.firstLine; line < end; ++line) {
-        if (!RowOrderIsSafe(plan, source, destination, line, end, false) &&
-            !RowOrderIsSafe(plan, source, destination, line, end, true))
-            return false;
-    }
-    return true;
-}
+  private:
+    const UnpackWorkspace &workspace_;
+    uint8_t *data_ = nullptr;
+    bool owned_ = false;
+};
 
-// The frame's lines from `split` on walked backward on the fused kernels,
-// then the lines before it through the chunks.
-void WalkSplit(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-               uint16_t *destination, int64_t split) {
-    Scratch scratch;
-    for (int64_t line = plan.endLine - 1; line >= split; --line)
-        RunUnbinnedRow(plan, kernels, RowPacked(plan, source, line), RowOf(plan, destination, line),
-                       true, scratch);
-    for (int64_t line = plan.firstLine; line < split; ++line) {
-        const bool backward = !RowOrderIsSafe(plan, source, destination, line, split, false);
-        for (int64_t c = 0; c < plan.chunksPerRow; ++c)
-            RunChunk(plan, kernels, source, destination,
-                     ChunkAt(plan, line, backward ? plan.chunksPerRow - 1 - c : c), scratch);
-    }
-}
-
-// Reverses `count` pixels in place, a chunk from either end at a time.
-void ReverseInPlace(const UnpackKernels &kernels, uint16_t *pixels, int64_t count,
-                    Scratch &scratch) {
-    constexpr int64_t kPiece = kChunkSamples / 2;
-    int64_t low = 0, high = count;
-    for (; high - low >= 2 * kPiece; low += kPiece, high -= kPiece) {
-        std::memcpy(scratch.decoded, pixels + low, kPiece * 2);
-        kernels.reverse(pixels + high - kPiece, kPiece, pixels + low);
-        kernels.reverse(scratch.decoded, kPiece, pixels + high - kPiece);
-    }
-    std::memcpy(scratch.decoded, pixels + low, static_cast<size_t>(high - low) * 2);
-    kernels.reverse(scratch.decoded, static_cast<size_t>(high - low), pixels + low);
-}
-
-void SwapRows(uint16_t *a, uint16_t *b, int64_t count, Scratch &scratch) {
-    for (int64_t done = 0; done < count; done += kChunkSamples) {
-        const auto bytes = static_cast<size_t>(std::min(kChunkSamples, count - done)) * 2;
-        std::memcpy(scratch.decoded, a + done, bytes);
-        std::memcpy(a + done, b + done, bytes);
-        std::memcpy(b + done, scratch.decoded, bytes);
-    }
-}
-
-// A whole flipped or mirrored frame has no walk that keeps behind its input,
-// but its pixels are those of the plain frame with rows or columns reversed:
-// the plain frame is unpacked in place, then turned. Mirroring commutes with
-// binning only when the bins tile the row and all of each bin counts.
-bool CanTurnAfterwards(const Plan &plan) {
-    const bool whole = plan.endLine - plan.firstLine == plan.geo.m;
-    const bool mirrorCommutes =
-        !plan.mirror || plan.geo.hb == 1 || (!plan.subsample && plan.width % plan.geo.hb == 0);
-    return (plan.flip || plan.mirror) && whole && mirrorCommutes;
-}
-
-void Turn(const Plan &plan, const UnpackKernels &kernels, uint16_t *destination) {
-    Scratch scratch;
-    const int64_t m = plan.geo.m, n = plan.geo.n;
-    if (plan.flip && plan.mirror) {
-        ReverseInPlace(kernels, destination, m * n, scratch);
-    } else if (plan.flip) {
-        for (int64_t row = 0; row < m / 2; ++row)
-            SwapRows(destination + row * n, destination + (m - 1 - row) * n, n, scratch);
-    } else {
-        for (int64_t row = 0; row < m; ++row)
-            ReverseInPlace(kernels, destination + row * n, n, scratch);
-    }
-}
-
-// In place, rows on the fused kernels walked from the first line down never
-// overtake their input when every row's pixels end before its packed bytes
-// begin: binned frames shrink that much.
-bool RowsEndBeforeTheirInput(const Plan &plan, const Source &source, uint16_t *destination) {
-    for (int64_t line = plan.firstLine; line < plan.endLine; ++line) {
-        if (Address(RowOf(plan, destination, line) + plan.geo.n) >
-            Address(RowPacked(plan, source, line)))
-            return false;
-    }
-    return true;
-}
-
-// Whether the frame has a walk that needs no copy of its packed rows; runs
-// it when `run`.
-bool WalkWithoutCopy(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                     uint16_t *destination, bool run) {
-    if (plan.geo.hb > 1 && CanRunFusedRows(plan, kernels) &&
-        RowsEndBeforeTheirInput(plan, source, destination)) {
-        if (run)
-            WalkSeparate(plan, kernels, source, destination);
-        return true;
-    }
-    const int64_t split = FirstBackwardLine(plan, kernels, source, destination);
-    if (RowsHaveSafeOrders(plan, source, destination, split)) {
-        if (run)
-            WalkSplit(plan, kernels, source, destination, split);
-        return true;
-    }
-    // Other frames whose pixels outgrow the packed bytes are walked from the
-    // end.
-    if (WalkIsSafe(plan, source, destination, true)) {
-        if (run)
-            WalkChunks(plan, kernels, source, destination, true);
-        return true;
-    }
-    return false;
-}
-
-// Whether the frame, or the plain frame turned afterwards, has such a walk;
-// runs it when `run`.
-bool UnpackWithoutCopy(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                       uint16_t *destination, bool run) {
-    if (WalkWithoutCopy(plan, kernels, source, destination, run))
-        return true;
-    if (!CanTurnAfterwards(plan))
-        return false;
-    Plan plain = plan;
-    plain.flip = plain.mirror = false;
-    if (!WalkWithoutCopy(plain, kernels, source, destination, run))
-        return false;
-    if (run)
-        Turn(plan, kernels, destination);
-    return true;
+int64_t LeadingRowBytes(const Plan &plan, int64_t leading) {
+    return LineByte(plan, plan.firstLine + leading) - LineByte(plan, plan.firstLine);
 }
 
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                           uint16_t *destination, const ScratchMemory &memory) {
-    if (UnpackWithoutCopy(plan, kernels, source, destination, true))
+                           uint16_t *destination, const UnpackWorkspace &workspace) {
+    const int64_t leading =
+        RowsBehindTheirInput(plan, kernels, reinterpret_cast<uintptr_t>(source.At(0)),
+                             reinterpret_cast<uintptr_t>(destination));
+    if (leading >= 0) {
+        const int64_t begin = LineByte(plan, plan.firstLine);
+        const int64_t bytes = LeadingRowBytes(plan, leading);
+        Borrowed copy(workspace, bytes);
+        if (bytes != 0 && copy.data() == nullptr)
+            return TQDEV_RESULT_OUT_OF_MEMORY;
+        if (bytes != 0)
+            std::memcpy(copy.data(), source.At(begin), static_cast<size_t>(bytes));
+        Scratch scratch;
+        for (int64_t line = plan.endLine - 1; line >= plan.firstLine + leading; --line)
+            RunRowBackward(plan, kernels, source, destination, line, scratch);
+        Plan first = plan;
+        first.endLine = plan.firstLine + leading;
+        if (leading != 0)
+            WalkSeparate(first, kernels, Source{copy.data(), begin}, destination);
         return TQDEV_RESULT_OK;
+    }
+    // Pixels that outgrow the packed bytes are walked from the end; binned
+    // or windowed frames shrink, so they are walked from the start.
+    for (const bool backward : {true, false}) {
+        if (WalkIsSafe(plan, source, destination, backward)) {
+            WalkChunks(plan, kernels, source, destination, backward);
+            return TQDEV_RESULT_OK;
+        }
+    }
     const int64_t begin = LineByte(plan, plan.firstLine);
     const int64_t bytes = LineByte(plan, plan.endLine) - begin;
-    auto *copy = static_cast<uint8_t *>(memory.allocate(static_cast<uint64_t>(bytes)));
-    if (copy == nullptr)
+    Borrowed copy(workspace, bytes);
+    if (copy.data() == nullptr)
         return TQDEV_RESULT_OUT_OF_MEMORY;
-    std::memcpy(copy, source.At(begin), static_cast<size_t>(bytes));
-    WalkSeparate(plan, kernels, Source{copy, begin}, destination);
-    memory.release(copy);
+    std::memcpy(copy.data(), source.At(begin), static_cast<size_t>(bytes));
+    WalkSeparate(plan, kernels, Source{copy.data(), begin}, destination);
     return TQDEV_RESULT_OK;
 }
 
 } // namespace
 
-const ScratchMemory &HeapScratchMemory() {
-    static constexpr ScratchMemory heap{
-        [](uint64_t bytes) -> void * { return new (std::nothrow) uint8_t[bytes]; },
-        [](void *block) { delete[] static_cast<uint8_t *>(block); }};
-    return heap;
-}
-
-namespace {
-
-bool Overlaps(const Plan &plan, const Source &packed, const uint16_t *destination) {
-    const Span input{Address(packed.At(LineByte(plan, plan.firstLine))),
-                     Address(packed.At(LineByte(plan, plan.endLine)))};
-    const auto output = Address(destination);
-    const Span pixels{output,
-                      output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
-    return input.Meets(pixels);
-}
-
-} // namespace
-
-bool UnpackNeedsMemory(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
-                       uint16_t *destination) {
-    if (!FrameInfoIsConsistent(info))
-        return false;
-    const Plan plan = MakePlan(info, rowLimit);
-    if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
-        return false;
-    const Source packed{static_cast<const uint8_t *>(source), 0};
-    return Overlaps(plan, packed, destination) &&
-           !UnpackWithoutCopy(plan, BestUnpackKernels(), packed, destination, false);
-}
-
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
                          int32_t rowLimit, const void *source, uint16_t *destination,
-                         const ScratchMemory &memory) {
+                         const UnpackWorkspace &workspace) {
     if (!FrameInfoIsConsistent(info))
         return TQDEV_RESULT_INVALID_PARAMETER;
     const Plan plan = MakePlan(info, rowLimit);
     if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
         return TQDEV_RESULT_OK;
     const Source packed{static_cast<const uint8_t *>(source), 0};
-    if (Overlaps(plan, packed, destination))
-        return UnpackOverlapping(plan, kernels, packed, destination, memory);
+    const Span input{reinterpret_cast<uintptr_t>(packed.At(LineByte(plan, plan.firstLine))),
+                     reinterpret_cast<uintptr_t>(packed.At(LineByte(plan, plan.endLine)))};
+    const auto output = reinterpret_cast<uintptr_t>(destination);
+    const Span pixels{output,
+                      output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
+    if (input.Meets(pixels))
+        return UnpackOverlapping(plan, kernels, packed, destination, workspace);
     Plan separate = plan;
     separate.stream =
         kernels.finishStreaming != nullptr && int64_t{plan.geo.m} * plan.geo.n * 2 > kStreamBytes;
@@ -669,6 +549,26 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
 }
 
 uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void *source,
-                     uint16_t *destination, const ScratchMemory &memory) {
-    return UnpackFrameWith(BestUnpackKernels(), info, rowLimit, source, destination, memory);
+                     uint16_t *destination, const UnpackWorkspace &workspace) {
+    return UnpackFrameWith(BestUnpackKernels(), info, rowLimit, source, destination, workspace);
+}
+
+bool InPlaceTakesOnlyTheWorkspace(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
+    if (!FrameInfoIsConsistent(info))
+        return false;
+    const Plan plan = MakePlan(info, rowLimit);
+    if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
+        return true;
+    return RowsBehindTheirInput(plan, BestUnpackKernels(), 0, 0) >= 0;
+}
+
+uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
+    if (!FrameInfoIsConsistent(info))
+        return 0;
+    const Plan plan = MakePlan(info, rowLimit);
+    if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
+        return 0;
+    // One buffer: the addresses are offsets from its start.
+    const int64_t leading = RowsBehindTheirInput(plan, BestUnpackKernels(), 0, 0);
+    return leading > 0 ? static_cast<uint64_t>(LeadingRowBytes(plan, leading)) : 0;
 }

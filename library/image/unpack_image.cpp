@@ -2,7 +2,7 @@
 #include "image_data.h"
 
 uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, uintptr_t reserved,
-                     const ScratchMemory &memory) {
+                     const UnpackWorkspace &workspace) {
     if (reserved != 0 || image == nullptr)
         return TQDEV_RESULT_INVALID_PARAMETER;
     TQDEV_FRAME_INFO info;
@@ -15,5 +15,5 @@ uint32_t UnpackImage(const void *image, uint16_t *pixels, uint32_t *imageSize, u
         *imageSize = info.image_size;
     if (pixels == nullptr)
         return TQDEV_RESULT_OK;
-    return UnpackFrame(info, info.line_count, packed, pixels, memory);
+    return UnpackFrame(info, info.line_count, packed, pixels, workspace);
 }

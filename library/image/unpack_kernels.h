@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image_data.h"
+
 struct UnpackKernels {
     const char *name;
     // Decodes `groups` whole 12-byte groups into 8 x groups samples; reads
@@ -37,9 +39,6 @@ struct UnpackKernels {
     void (*decodeReversed)(const uint8_t *source, size_t groups, uint16_t *outEnd);
     // Orders streamed stores before whatever follows.
     void (*finishStreaming)();
-    // 8 x groups / width pixels (width 3 or 4; groups a multiple of 3 for
-    // width 3), each the sum of `width` samples limited to 4095.
-    void (*decodeSumBins)(const uint8_t *source, size_t groups, int width, uint16_t *out);
 };
 
 const UnpackKernels &ScalarUnpackKernels();
@@ -51,9 +50,6 @@ const UnpackKernels &BestUnpackKernels();
 
 // UnpackFrame with a given set of kernels, so tests can hold every form to
 // the same pixels.
-struct TQDEV_FRAME_INFO;
-struct ScratchMemory;
-const ScratchMemory &HeapScratchMemory();
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
                          int32_t rowLimit, const void *source, uint16_t *destination,
-                         const ScratchMemory &memory = HeapScratchMemory());
+                         const UnpackWorkspace &workspace = {});

@@ -1,6 +1,8 @@
 // Asynchronous requests: the settings, data and status transfers of one
 // request, issued back to back, and the completion thread that waits for the
 // status and calls the requester back.
+#include <utility>
+
 #include "nt_internal.h"
 #include "request_codes.h"
 
@@ -9,11 +11,16 @@ namespace {
 constexpr uint32_t kSettingsSize = sizeof(TQDEV_CAPTURE_SETTINGS);
 constexpr uint32_t kStatusSize = sizeof(TQDEV_STATUS);
 
-// Which transfers of a request reached the driver.
+// Which transfers of a request reached the driver, and the cancel that ends
+// them after a partial issue.
 struct StartedTransfers {
     bool settings;
     bool data;
     bool status;
+    bool cancelFailed;
+    OVERLAPPED cancelBlock;
+
+    bool Any() const { return settings || data || status; }
 };
 
 uint32_t IssueTransfers(DeviceNode *node, AsyncRequest *request, uint32_t code, uint32_t size,
@@ -57,9 +64,30 @@ uint32_t StartCompletionThread(AsyncRequest *request, CompletionThread *entry) {
     return TQDEV_RESULT_OK;
 }
 
+// After a partial issue the driver holds what it took, waiting for the rest
+// (a settings transfer for its data, a data transfer for its status): left
+// alone, the next request's transfers would pair with it. A cancel on the
+// handle ends them and leaves the handle in step.
+void CancelTakenTransfers(DeviceNode *node, StartedTransfers *started) {
+    uint32_t result = InitOverlapped(&started->cancelBlock);
+    if (result == TQDEV_RESULT_OK) {
+        result = IssueDriverCall(node, kCancelCode, nullptr, 0, &started->cancelBlock);
+        if (result != TQDEV_RESULT_OK) {
+            CloseHandle(started->cancelBlock.hEvent);
+            started->cancelBlock.hEvent = nullptr;
+        }
+    }
+    // A removed camera has ended everything it held, so the wait ends too.
+    started->cancelFailed = result != TQDEV_RESULT_OK && result != TQDEV_RESULT_DEVICE_NOT_FOUND;
+}
+
 // A request that failed before its hand-over: the driver may still use the
 // blocks of the transfers it took, so wait for them before freeing.
-void AbandonRequest(AsyncRequest *request, const StartedTransfers &started) {
+void AbandonRequest(AsyncRequest *request, StartedTransfers &started) {
+    if (started.cancelBlock.hEvent != nullptr) {
+        WaitSignalled(started.cancelBlock.hEvent);
+        CloseHandle(started.cancelBlock.hEvent);
+    }
     if (started.settings) {
         WaitForSingleObject(request->settingsBlock.hEvent, INFINITE);
     }
@@ -70,6 +98,24 @@ void AbandonRequest(AsyncRequest *request, const StartedTransfers &started) {
         WaitForSingleObject(request->statusBlock.hEvent, INFINITE);
     }
     FreeRequest(request);
+}
+
+// Without a cancel the driver keeps what it took until the handle is closed,
+// which may be never before termination: the request waits there, on the
+// library's list, rather than holding the caller. Only the taken transfers'
+// events remain to be waited on.
+void KeepAbandoned(AsyncRequest *request, const StartedTransfers &started) {
+    const std::pair<OVERLAPPED *, bool> blocks[] = {{&request->settingsBlock, started.settings},
+                                                    {&request->dataBlock, started.data},
+                                                    {&request->statusBlock, started.status}};
+    for (const auto &[block, taken] : blocks) {
+        if (!taken && block->hEvent != nullptr) {
+            CloseHandle(block->hEvent);
+            block->hEvent = nullptr;
+        }
+    }
+    request->nextAbandoned = libraryState.abandoned;
+    libraryState.abandoned = request;
 }
 
 // A status transfer that ended with an error: its error as a result code.
@@ -145,6 +191,13 @@ uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint
         uint32_t issued = IssueTransfers(node, request, code, size, settings, &started);
         if (issued == TQDEV_RESULT_OK) {
             issued = StartCompletionThread(request, entry);
+        } else if (started.Any()) {
+            CancelTakenTransfers(node, &started);
+            if (started.cancelFailed) {
+                KeepAbandoned(request, started);
+                FreeMemory(entry);
+                return issued;
+            }
         }
         if (issued != TQDEV_RESULT_OK) {
             FreeMemory(entry);
@@ -163,10 +216,12 @@ DWORD WINAPI CallbackThreadFunction(LPVOID parameter) {
     DWORD bytes = 0;
     if (!GetOverlappedResult(request->file, &request->statusBlock, &bytes, TRUE)) {
         DWORD error = GetLastError();
-        request->status.word[0] = StatusFailure(error);
+        uint32_t failure = StatusFailure(error);
         // Should the wait itself have failed, the driver still owns the
-        // request's blocks until the status transfer has ended.
+        // request's blocks until the status transfer has ended, and may yet
+        // write the status record: the failure is set after that.
         WaitSignalled(request->statusBlock.hEvent);
+        request->status.word[0] = failure;
     }
     if (request->completion != nullptr) {
         // The requester gets a copy that lives for the call only.
@@ -208,5 +263,19 @@ void JoinCompletionThreads() {
             FreeMemory(entries);
             entries = next;
         }
+    }
+}
+
+void FreeAbandonedRequests() {
+    while (libraryState.abandoned != nullptr) {
+        AsyncRequest *request = libraryState.abandoned;
+        libraryState.abandoned = request->nextAbandoned;
+        for (OVERLAPPED *block :
+             {&request->settingsBlock, &request->dataBlock, &request->statusBlock}) {
+            if (block->hEvent != nullptr) {
+                WaitSignalled(block->hEvent);
+            }
+        }
+        FreeRequest(request);
     }
 }

@@ -5,11 +5,11 @@
 LibraryState libraryState{};
 
 void LockLibrary() {
-    WaitForSingleObject(libraryState.mutex.load(), INFINITE);
+    WaitForSingleObject(libraryState.lockHandle, INFINITE);
 }
 
 void UnlockLibrary() {
-    ReleaseMutex(libraryState.mutex.load());
+    ReleaseMutex(libraryState.lockHandle);
 }
 
 bool EnterLibrary() {
@@ -96,6 +96,7 @@ uint32_t InitLocked() {
         TQDEV_REPORT_FAILED_CALL("CreateMutex\n", error);
         return TQDEV_RESULT_SYSTEM_ERROR;
     }
+    libraryState.lockHandle = mutex;
     libraryState.mutex.store(mutex);
     // Cameras present at initialisation are not notified.
     uint32_t result = EnumerateDevices(nullptr);
@@ -116,6 +117,7 @@ uint32_t InitLocked() {
         while (libraryState.users.load() != 0) {
             Sleep(1);
         }
+        libraryState.lockHandle = nullptr;
         CloseHandle(mutex);
     }
     return result;
@@ -142,7 +144,9 @@ uint32_t TerminateLocked() {
     libraryState.callback = nullptr;
     libraryState.userValue = 0;
     libraryState.seenCount = 0;
+    FreeAbandonedRequests();
     FreeRegisterLocks();
+    libraryState.lockHandle = nullptr;
     CloseHandle(mutex);
     return TQDEV_RESULT_OK;
 }

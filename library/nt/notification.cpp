@@ -41,6 +41,9 @@ DWORD WINAPI NotificationThreadFunction(LPVOID) {
         LockLibrary();
         // A failed pass still delivers the events it built.
         EnumerateDevices(&events);
+        // Handles of ended completion threads are closed within a period,
+        // not only at the next submission.
+        PruneCompletionThreads();
         UnlockLibrary();
         DeliverEvents(events);
     }

@@ -64,6 +64,7 @@ struct AsyncRequest {
     OVERLAPPED settingsBlock;
     OVERLAPPED dataBlock;
     OVERLAPPED statusBlock;
+    AsyncRequest *nextAbandoned;
 };
 
 // The lock that holds a camera for the two requests of a register access.
@@ -78,7 +79,12 @@ struct RegisterLock {
 // The one library state. Everything but the atomics, the lifecycle fields
 // and the notification thread's stop event is guarded by the library mutex.
 struct LibraryState {
+    // Set while calls are admitted; null from the start of termination on.
     std::atomic<HANDLE> mutex;
+    // The mutex itself, valid from initialisation until every admitted call
+    // has left: a call inside must unlock the handle it locked, whatever
+    // termination has done to the admission meanwhile.
+    HANDLE lockHandle;
     // Calls inside the library state right now; termination waits for them
     // after it has taken the mutex handle away.
     std::atomic<uint32_t> users;
@@ -92,6 +98,9 @@ struct LibraryState {
     TQDEV_NOTIFY_CALLBACK callback;
     uint64_t userValue;
     CompletionThread *completionThreads;
+    // Requests whose taken transfers could not be cancelled after a partial
+    // issue, kept until termination has closed every camera.
+    AsyncRequest *abandoned;
     RegisterLock *registerLocks;
 };
 
@@ -140,9 +149,13 @@ DWORD WINAPI DeviceThreadFunction(LPVOID parameter);
 DWORD WINAPI CallbackThreadFunction(LPVOID parameter);
 
 // Completion threads: kept (mutex held), pruned of ended ones on each
-// submission, and waited for by termination (mutex not held).
+// submission and each notification pass, and waited for by termination
+// (mutex not held).
 void PruneCompletionThreads();
 void JoinCompletionThreads();
+// Waits for the abandoned requests' transfers and frees them; once every
+// camera is closed and no call is inside any more.
+void FreeAbandonedRequests();
 
 // Looks the camera up under the library mutex and runs action(node) while the
 // mutex is held; returns 18, FindDevice's result or the action's result.

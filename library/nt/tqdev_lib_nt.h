@@ -32,6 +32,12 @@ uint32_t OpenDevice(uint32_t device);
 uint32_t CloseDevice(uint32_t device);
 uint32_t CancelDeviceIo(uint32_t device);
 
+// Holds the camera against every other thread's register access until the
+// release; 0, or 4 when the hold could not be made (reported).
+using CameraHold = void *;
+uint32_t HoldCamera(uint32_t device, CameraHold *hold);
+void ReleaseCamera(CameraHold hold); // null is fine
+
 // Called on a completion thread with a copy of the driver's status record that
 // lives for the duration of the call.
 using CompletionFunction = void (*)(const TQDEV_STATUS *status, void *data, void *context);

@@ -82,9 +82,14 @@ BOOL CallDriver(FileObject &file, DWORD code, LPVOID in, DWORD inSize, LPVOID ou
 // The outcome of a call as GetOverlappedResult reports it, waiting if asked.
 BOOL OverlappedResult(OVERLAPPED &overlapped, LPDWORD bytesTransferred, BOOL wait,
                       const DWORD *injected) {
+    // An injected failure comes at once, as when the wait itself fails: the
+    // caller must not free a block the driver may still complete.
+    if (injected != nullptr) {
+        return FailWith(*injected, FALSE);
+    }
     ULONG_PTR status = Status(overlapped).load(std::memory_order_acquire);
     if (status == STATUS_PENDING && !wait) {
-        return FailWith(injected != nullptr ? *injected : ERROR_IO_INCOMPLETE, FALSE);
+        return FailWith(ERROR_IO_INCOMPLETE, FALSE);
     }
     if (status == STATUS_PENDING) {
         // Without an event there is nothing to wait on (files are not waitable here).
@@ -97,13 +102,8 @@ BOOL OverlappedResult(OVERLAPPED &overlapped, LPDWORD bytesTransferred, BOOL wai
         status = Status(overlapped).load(std::memory_order_acquire);
         if (status == STATUS_PENDING) {
             // The event was signalled by something other than the completion.
-            return FailWith(injected != nullptr ? *injected : ERROR_IO_INCOMPLETE, FALSE);
+            return FailWith(ERROR_IO_INCOMPLETE, FALSE);
         }
-    }
-    // An injected failure is reported once the call has ended, so that the
-    // caller never frees a block the driver still holds.
-    if (injected != nullptr) {
-        return FailWith(*injected, FALSE);
     }
     if (bytesTransferred != nullptr) {
         *bytesTransferred = static_cast<DWORD>(

@@ -1,8 +1,9 @@
 // Platform fault injection: the nth next call of a named function fails with a
-// chosen error, counted over every thread.
+// chosen error, counted over every thread or over one thread's calls.
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "objects.h"
 #include "tqsim.h"
@@ -44,6 +45,7 @@ struct Fault {
     Call call;
     std::uint32_t callsLeft; // 1: the next call fails
     DWORD error;
+    std::thread::id thread; // none: calls of every thread count
 };
 
 struct Faults {
@@ -68,7 +70,9 @@ bool InjectedFault(Call call, DWORD *error) {
     std::lock_guard guard(faults.lock);
     bool fail = false;
     for (auto it = faults.pending.begin(); it != faults.pending.end();) {
-        if (it->call == call && --it->callsLeft == 0) {
+        const bool counted = it->call == call && (it->thread == std::thread::id{} ||
+                                                  it->thread == std::this_thread::get_id());
+        if (counted && --it->callsLeft == 0) {
             if (!fail) {
                 *error = it->error;
                 fail = true;
@@ -87,7 +91,9 @@ bool InjectedFault(Call call, DWORD *error) {
 
 using namespace tqsim;
 
-int TqsimFailCall(const char *function, uint32_t nth, uint32_t error) {
+namespace {
+
+int ArmFault(const char *function, uint32_t nth, uint32_t error, std::thread::id thread) {
     if (function == nullptr || nth == 0) {
         return -1;
     }
@@ -95,13 +101,23 @@ int TqsimFailCall(const char *function, uint32_t nth, uint32_t error) {
         if (std::strcmp(callNames[i], function) == 0) {
             Faults &faults = State();
             std::lock_guard guard(faults.lock);
-            faults.pending.push_back({static_cast<Call>(i), nth, error});
+            faults.pending.push_back({static_cast<Call>(i), nth, error, thread});
             faults.armed.store(static_cast<std::uint32_t>(faults.pending.size()),
                                std::memory_order_release);
             return 0;
         }
     }
     return -1;
+}
+
+} // namespace
+
+int TqsimFailCall(const char *function, uint32_t nth, uint32_t error) {
+    return ArmFault(function, nth, error, std::thread::id{});
+}
+
+int TqsimFailCallOnThread(const char *function, uint32_t nth, uint32_t error) {
+    return ArmFault(function, nth, error, std::this_thread::get_id());
 }
 
 void TqsimClearFaults(void) {

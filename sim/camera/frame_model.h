@@ -48,14 +48,12 @@ std::uint32_t DeriveFrame(const TQDEV_CAPTURE_SETTINGS &settings, const SensorMo
 // Bytes that request 0 writes for the frame: the packed stream or the image.
 std::uint32_t DeliveredBytes(const FrameGeometry &frame);
 
-// The deterministic 12-bit sample of a sensor position in a frame.
+// The deterministic 12-bit sample of a sensor position in a frame: the
+// frame's mask over the position's base sample.
 std::uint16_t PatternSample(std::uint32_t line, std::uint32_t column, std::uint32_t frame,
                             std::uint32_t seed);
-
-// The two parts of a pattern sample: the position part, the same in every
-// frame, and the frame's 12-bit mask applied to it.
-std::uint16_t PositionSample(std::uint32_t line, std::uint32_t column, std::uint32_t seed);
-std::uint16_t FrameMask(std::uint32_t frame, std::uint32_t seed);
+std::uint16_t BaseSample(std::uint32_t line, std::uint32_t column, std::uint32_t seed);
+std::uint16_t FrameMask(std::uint32_t frame);
 
 // Sample `sample` of stream line `line` (padding included).
 std::uint16_t StreamSample(const FrameGeometry &frame, std::uint32_t line, std::uint32_t sample,
@@ -69,27 +67,16 @@ std::uint16_t ImagePixel(const FrameGeometry &frame, std::uint32_t row, std::uin
 void PackGroup(const std::uint16_t samples[8], std::uint8_t out[12]);
 
 // Writes the frame as request 0 delivers it (packed stream, or the image when
-// not packed). Returns the bytes written, 0 when size is too small.
+// not packed). Returns the bytes written, 0 when size is too small. With a
+// pattern prepared for the frame's settings (see below), a packed frame is
+// that pattern with the frame's mask laid over it, at memory speed.
 std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out,
-                       std::size_t size);
+                       std::size_t size, const std::uint8_t *pattern = nullptr);
 
-// The packed position part of a window's stream, prepared once per window and
-// seed in storage the host gives, so that a frame costs one pass over it.
-struct PreparedStream {
-    std::uint8_t *bytes;
-    std::size_t capacity;
-    std::uint32_t key[8]; // what the bytes hold; key[0] = 0 when nothing
-};
-
-// Bytes a prepared stream of the frame takes; 0 when the frame is not made
-// from one (the image, or vertical binning).
-std::size_t PreparedStreamBytes(const FrameGeometry &frame);
-
-// Writes the frame as WriteFrame does, from the prepared stream when the frame
-// is a packed stream without vertical binning and the storage holds it,
-// preparing it first when it holds another window. Without room it writes
-// the frame sample by sample.
-std::size_t WriteFramePrepared(const FrameGeometry &frame, const FrameStamp &stamp,
-                               PreparedStream *prepared, std::uint8_t *out, std::size_t size);
+// Bytes of the pattern prepared for a frame's settings: its window lines
+// packed from the base samples. 0 when the frame gains nothing from one (not
+// delivered packed, or binned vertically, whose sums the mask does not pass).
+std::size_t PatternBytes(const FrameGeometry &frame, std::uint32_t seed);
+void PreparePattern(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t *pattern);
 
 } // namespace tqsim

@@ -40,12 +40,25 @@ std::uint16_t StatusSample(std::uint32_t sample, const FrameStamp &stamp) {
     return 0;
 }
 
-std::size_t PackedLineBytes(const FrameGeometry &frame) {
-    return PaddedLineWidth(frame) / 8 * 12;
+std::size_t WritePacked(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out) {
+    const std::uint32_t lines = StreamLines(frame);
+    const std::uint32_t padded = PaddedLineWidth(frame);
+    std::size_t offset = 0;
+    for (std::uint32_t line = 0; line < lines; ++line) {
+        for (std::uint32_t first = 0; first < padded; first += 8) {
+            std::uint16_t group[8];
+            for (std::uint32_t k = 0; k < 8; ++k) {
+                group[k] = StreamSample(frame, line, first + k, stamp);
+            }
+            PackGroup(group, out + offset);
+            offset += 12;
+        }
+    }
+    return offset;
 }
 
-void WriteStreamGroup(const FrameGeometry &frame, std::uint32_t line, std::uint32_t first,
-                      const FrameStamp &stamp, std::uint8_t *out) {
+void PackLineGroup(const FrameGeometry &frame, std::uint32_t line, std::uint32_t first,
+                   const FrameStamp &stamp, std::uint8_t *out) {
     std::uint16_t group[8];
     for (std::uint32_t k = 0; k < 8; ++k) {
         group[k] = StreamSample(frame, line, first + k, stamp);
@@ -53,107 +66,62 @@ void WriteStreamGroup(const FrameGeometry &frame, std::uint32_t line, std::uint3
     PackGroup(group, out);
 }
 
-std::size_t WritePacked(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out) {
-    const std::uint32_t lines = StreamLines(frame);
-    const std::uint32_t padded = PaddedLineWidth(frame);
-    std::size_t offset = 0;
-    for (std::uint32_t line = 0; line < lines; ++line) {
-        for (std::uint32_t first = 0; first < padded; first += 8) {
-            WriteStreamGroup(frame, line, first, stamp, out + offset);
-            offset += 12;
-        }
-    }
-    return offset;
+std::size_t LineBytes(const FrameGeometry &frame) {
+    return PaddedLineWidth(frame) / 8 * 12;
 }
 
-// What a prepared stream depends on.
-void KeyOf(const FrameGeometry &frame, std::uint32_t seed, std::uint32_t key[8]) {
-    const std::uint32_t values[8] = {1,
-                                     frame.x0,
-                                     frame.y0,
-                                     frame.width,
-                                     frame.height,
-                                     frame.vb,
-                                     static_cast<std::uint32_t>(frame.info.line_width),
-                                     seed};
-    for (int i = 0; i < 8; ++i) {
-        key[i] = values[i];
-    }
-}
-
-bool SameKey(const std::uint32_t a[8], const std::uint32_t b[8]) {
-    for (int i = 0; i < 8; ++i) {
-        if (a[i] != b[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The window lines of the stream with position parts only; the dark columns
-// and the padding are written per frame.
-void Prepare(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t *bytes) {
-    const std::uint32_t lineWidth = static_cast<std::uint32_t>(frame.info.line_width);
-    const std::uint32_t padded = PaddedLineWidth(frame);
-    std::size_t offset = PackedLineBytes(frame);
-    for (std::uint32_t row = 0; row < frame.height; ++row) {
-        for (std::uint32_t first = 0; first < padded; first += 8) {
-            std::uint16_t group[8];
-            for (std::uint32_t k = 0; k < 8; ++k) {
-                const std::uint32_t sample = first + k;
-                const bool window = sample >= TQSIM_DARK_COLUMNS && sample < lineWidth;
-                group[k] = window ? PositionSample(frame.y0 + row,
-                                                   frame.x0 + sample - TQSIM_DARK_COLUMNS, seed)
-                                  : 0;
-            }
-            PackGroup(group, bytes + offset);
-            offset += 12;
-        }
-    }
-}
-
-// Packing is bitwise, so a mask applied to every sample is the packed mask
-// applied to every group: 24 bytes (two groups) at a time in 64-bit words.
-void ApplyMask(const std::uint8_t *from, std::uint8_t *to, std::size_t bytes, std::uint16_t mask) {
-    const std::uint16_t masks[8] = {mask, mask, mask, mask, mask, mask, mask, mask};
-    std::uint8_t packed[24];
-    PackGroup(masks, packed);
-    PackGroup(masks, packed + 12);
+// out = pattern with the 12-byte mask over every group; 8 bytes at a time.
+void LayMask(const std::uint8_t *pattern, std::size_t bytes, const std::uint8_t mask[12],
+             std::uint8_t *out) {
     std::uint64_t words[3];
-    __builtin_memcpy(words, packed, sizeof words);
+    for (int w = 0; w < 3; ++w) {
+        std::uint8_t part[8];
+        for (int b = 0; b < 8; ++b) {
+            part[b] = mask[(w * 8 + b) % 12];
+        }
+        __builtin_memcpy(&words[w], part, 8);
+    }
     std::size_t i = 0;
     for (; i + 24 <= bytes; i += 24) {
-        for (int k = 0; k < 3; ++k) {
-            std::uint64_t word;
-            __builtin_memcpy(&word, from + i + 8 * k, 8);
-            word ^= words[k];
-            __builtin_memcpy(to + i + 8 * k, &word, 8);
+        for (int w = 0; w < 3; ++w) {
+            std::uint64_t v;
+            __builtin_memcpy(&v, pattern + i + 8 * w, 8);
+            v ^= words[w];
+            __builtin_memcpy(out + i + 8 * w, &v, 8);
         }
     }
-    for (std::size_t k = 0; i < bytes; ++i, ++k) {
-        to[i] = static_cast<std::uint8_t>(from[i] ^ packed[k]);
+    for (; i < bytes; ++i) {
+        out[i] = static_cast<std::uint8_t>(pattern[i] ^ mask[i % 12]);
     }
 }
 
-std::size_t WriteFromPrepared(const FrameGeometry &frame, const FrameStamp &stamp,
-                              const std::uint8_t *prepared, std::uint8_t *out) {
+// The window lines from the prepared pattern; the groups that hold dark
+// columns or padding, which the mask must not touch, are made anew.
+std::size_t WritePackedFrom(const FrameGeometry &frame, const FrameStamp &stamp,
+                            const std::uint8_t *pattern, std::uint8_t *out) {
     const std::uint32_t lines = StreamLines(frame);
     const std::uint32_t padded = PaddedLineWidth(frame);
-    const std::size_t lineBytes = PackedLineBytes(frame);
-    ApplyMask(prepared + lineBytes, out + lineBytes, lineBytes * frame.height,
-              FrameMask(stamp.number, stamp.seed));
+    const std::uint32_t lineWidth = static_cast<std::uint32_t>(frame.info.line_width);
+    const std::size_t lineBytes = LineBytes(frame);
     for (std::uint32_t first = 0; first < padded; first += 8) {
-        WriteStreamGroup(frame, 0, first, stamp, out + first / 8 * 12);
-        WriteStreamGroup(frame, lines - 1, first, stamp,
-                         out + (lines - 1) * lineBytes + first / 8 * 12);
+        PackLineGroup(frame, 0, first, stamp, out + first / 8 * 12);
     }
-    const bool partial = frame.info.line_width % 8 != 0;
+    const std::uint16_t maskSample = FrameMask(stamp.number);
+    const std::uint16_t maskSamples[8] = {maskSample, maskSample, maskSample, maskSample,
+                                          maskSample, maskSample, maskSample, maskSample};
+    std::uint8_t mask[12];
+    PackGroup(maskSamples, mask);
+    LayMask(pattern, lineBytes * (lines - 2), mask, out + lineBytes);
     for (std::uint32_t line = 1; line + 1 < lines; ++line) {
-        std::uint8_t *start = out + line * lineBytes;
-        WriteStreamGroup(frame, line, 0, stamp, start);
-        if (partial) {
-            WriteStreamGroup(frame, line, padded - 8, stamp, start + lineBytes - 12);
+        std::uint8_t *lineOut = out + line * lineBytes;
+        PackLineGroup(frame, line, 0, stamp, lineOut);
+        if (lineWidth % 8 != 0) {
+            PackLineGroup(frame, line, padded - 8, stamp, lineOut + lineBytes - 12);
         }
+    }
+    for (std::uint32_t first = 0; first < padded; first += 8) {
+        PackLineGroup(frame, lines - 1, first, stamp,
+                      out + (lines - 1) * lineBytes + first / 8 * 12);
     }
     return lines * lineBytes;
 }
@@ -213,9 +181,12 @@ std::uint16_t ImagePixel(const FrameGeometry &frame, std::uint32_t row, std::uin
 }
 
 std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std::uint8_t *out,
-                       std::size_t size) {
+                       std::size_t size, const std::uint8_t *pattern) {
     if (size < DeliveredBytes(frame)) {
         return 0;
+    }
+    if (pattern != nullptr && PatternBytes(frame, stamp.seed) != 0) {
+        return WritePackedFrom(frame, stamp, pattern, out);
     }
     if (frame.packedOutput || frame.packedInPlace) {
         return WritePacked(frame, stamp, out);
@@ -223,27 +194,31 @@ std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std:
     return WriteImage(frame, stamp, out);
 }
 
-std::size_t PreparedStreamBytes(const FrameGeometry &frame) {
-    const bool packed = frame.packedOutput || frame.packedInPlace;
-    return packed && frame.vb == 1 ? StreamLines(frame) * PackedLineBytes(frame) : 0;
+std::size_t PatternBytes(const FrameGeometry &frame, std::uint32_t) {
+    if (!(frame.packedOutput || frame.packedInPlace) || frame.vb != 1) {
+        return 0;
+    }
+    return LineBytes(frame) * (StreamLines(frame) - 2);
 }
 
-std::size_t WriteFramePrepared(const FrameGeometry &frame, const FrameStamp &stamp,
-                               PreparedStream *prepared, std::uint8_t *out, std::size_t size) {
-    const std::size_t needed = PreparedStreamBytes(frame);
-    if (prepared == nullptr || needed == 0 || size < DeliveredBytes(frame) ||
-        prepared->capacity < needed) {
-        return WriteFrame(frame, stamp, out, size);
-    }
-    std::uint32_t key[8];
-    KeyOf(frame, stamp.seed, key);
-    if (!SameKey(key, prepared->key)) {
-        Prepare(frame, stamp.seed, prepared->bytes);
-        for (int i = 0; i < 8; ++i) {
-            prepared->key[i] = key[i];
+void PreparePattern(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t *pattern) {
+    const std::uint32_t padded = PaddedLineWidth(frame);
+    const std::uint32_t lineWidth = static_cast<std::uint32_t>(frame.info.line_width);
+    const std::size_t lineBytes = LineBytes(frame);
+    for (std::uint32_t row = 0; row + 2 < StreamLines(frame); ++row) {
+        for (std::uint32_t first = 0; first < padded; first += 8) {
+            std::uint16_t group[8];
+            for (std::uint32_t k = 0; k < 8; ++k) {
+                const std::uint32_t sample = first + k;
+                // Dark columns and padding are made per frame.
+                group[k] =
+                    sample < TQSIM_DARK_COLUMNS || sample >= lineWidth
+                        ? 0
+                        : BaseSample(frame.y0 + row, frame.x0 + sample - TQSIM_DARK_COLUMNS, seed);
+            }
+            PackGroup(group, pattern + row * lineBytes + first / 8 * 12);
         }
     }
-    return WriteFromPrepared(frame, stamp, prepared->bytes, out);
 }
 
 } // namespace tqsim

@@ -395,37 +395,57 @@ void TqcoreReadingOut(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request) {
 }
 
 void TqcoreFinishFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request) {
-    const uint32_t bytes = TqcoreFillFrame(&camera->sensor, request, camera->frames_delivered,
-                                           camera->records.dark, nullptr);
+    const uint32_t bytes =
+        TqcoreFillFrame(&camera->sensor, request, camera->frames_delivered, camera->records.dark);
     TqcoreFrameDelivered(camera, request, bytes);
 }
 
-size_t TqcorePatternBytes(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request) {
-    tqsim::FrameGeometry frame{};
-    if (tqsim::DeriveFrame(request->settings, ModelOf(*sensor), &frame) != TQDEV_RESULT_OK) {
-        return 0;
-    }
-    return tqsim::PreparedStreamBytes(frame);
+uint32_t TqcoreFillFrame(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
+                         uint32_t number, uint16_t dark) {
+    return TqcoreFillFrameFrom(sensor, request, number, dark, nullptr);
 }
 
-uint32_t TqcoreFillFrame(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
-                         uint32_t number, uint16_t dark, TQCORE_PATTERN *pattern) {
+uint32_t TqcoreFillFrameFrom(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
+                             uint32_t number, uint16_t dark, const void *pattern) {
     tqsim::FrameGeometry frame{};
     tqsim::DeriveFrame(request->settings, ModelOf(*sensor), &frame);
     const tqsim::FrameStamp stamp = {number, sensor->seed, request->settings.ticket, dark};
-    uint8_t *out = static_cast<uint8_t *>(request->out);
-    if (pattern == nullptr) {
-        return static_cast<uint32_t>(tqsim::WriteFrame(frame, stamp, out, request->out_size));
+    return static_cast<uint32_t>(
+        tqsim::WriteFrame(frame, stamp, static_cast<uint8_t *>(request->out), request->out_size,
+                          static_cast<const uint8_t *>(pattern)));
+}
+
+uint32_t TqcorePatternBytes(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings) {
+    tqsim::FrameGeometry frame{};
+    if (tqsim::DeriveFrame(*settings, ModelOf(*sensor), &frame) != 0) {
+        return 0;
     }
-    tqsim::PreparedStream prepared{pattern->bytes, pattern->capacity, {}};
-    for (int i = 0; i < 8; ++i) {
-        prepared.key[i] = pattern->key[i];
+    return static_cast<uint32_t>(tqsim::PatternBytes(frame, sensor->seed));
+}
+
+void TqcorePatternIdentity(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings,
+                           TQCORE_PATTERN_ID *id) {
+    *id = TQCORE_PATTERN_ID{};
+    tqsim::FrameGeometry frame{};
+    if (tqsim::DeriveFrame(*settings, ModelOf(*sensor), &frame) != 0) {
+        return;
     }
-    const size_t bytes = tqsim::WriteFramePrepared(frame, stamp, &prepared, out, request->out_size);
-    for (int i = 0; i < 8; ++i) {
-        pattern->key[i] = prepared.key[i];
+    id->x0 = frame.x0;
+    id->y0 = frame.y0;
+    id->width = frame.width;
+    id->height = frame.height;
+    id->line_width = static_cast<uint32_t>(frame.info.line_width);
+    id->lines = frame.height / frame.vb;
+    id->seed = sensor->seed;
+    id->bytes = static_cast<uint32_t>(tqsim::PatternBytes(frame, sensor->seed));
+}
+
+void TqcorePreparePattern(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings,
+                          void *pattern) {
+    tqsim::FrameGeometry frame{};
+    if (tqsim::DeriveFrame(*settings, ModelOf(*sensor), &frame) == 0) {
+        tqsim::PreparePattern(frame, sensor->seed, static_cast<uint8_t *>(pattern));
     }
-    return static_cast<uint32_t>(bytes);
 }
 
 void TqcoreFrameDelivered(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32_t bytes) {

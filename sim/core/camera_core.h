@@ -128,20 +128,25 @@ uint32_t TqcoreStartFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32
                           uint32_t *period_us);
 void TqcoreReadingOut(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request);
 void TqcoreFinishFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request);
-/* Storage a host may give for a window's stream prepared once, so that its
- * frames cost one pass each: bytes and capacity are the host's, key says what
- * the bytes hold (all 0 at first). */
-typedef struct TQCORE_PATTERN {
-    uint8_t *bytes;
-    size_t capacity;
-    uint32_t key[8];
-} TQCORE_PATTERN;
-/* Bytes a prepared stream of the request's window takes (0: none is used). */
-size_t TqcorePatternBytes(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request);
-/* Writes frame `number` into the request's buffer; returns the bytes written.
- * pattern may be NULL; one too small is not used. */
+/* Writes frame `number` into the request's buffer; returns the bytes written. */
 uint32_t TqcoreFillFrame(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
-                         uint32_t number, uint16_t dark, TQCORE_PATTERN *pattern);
+                         uint32_t number, uint16_t dark);
+/* The same from a pattern prepared for the request's settings (null: none),
+ * which makes a packed frame at memory speed. The host keeps the pattern:
+ * TqcorePatternBytes gives its size for settings (0: none would help),
+ * TqcorePreparePattern writes it. */
+uint32_t TqcoreFillFrameFrom(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
+                             uint32_t number, uint16_t dark, const void *pattern);
+uint32_t TqcorePatternBytes(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings);
+/* What a prepared pattern depends on: settings with equal identities share
+ * one (their tickets and status words may differ). */
+typedef struct TQCORE_PATTERN_ID {
+    uint32_t x0, y0, width, height, line_width, lines, seed, bytes;
+} TQCORE_PATTERN_ID;
+void TqcorePatternIdentity(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings,
+                           TQCORE_PATTERN_ID *id);
+void TqcorePreparePattern(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings,
+                          void *pattern);
 void TqcoreFrameDelivered(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32_t bytes);
 void TqcoreAbortFrame(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request);
 /* Clearing and homing (10, 21): the host waits period_us, then calls Finish. */

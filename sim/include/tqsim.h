@@ -117,11 +117,18 @@ TQSIM_API int TqsimScriptResult(uint32_t camera, uint32_t request, uint32_t resu
  * status words 1 to 6, whatever the camera would have put there. */
 TQSIM_API int TqsimScriptStatusWords(uint32_t camera, uint32_t request, const uint32_t words[6]);
 
+/* The next request with this number is served as usual, then the bytes its
+ * caller's buffer receives are these instead (at most the buffer's size, which
+ * is also the byte count reported): a camera that reports a descriptor or a
+ * count it cannot deliver. size at most 4096. */
+TQSIM_API int TqsimScriptReply(uint32_t camera, uint32_t request, const void *bytes, uint32_t size);
+
 /* The next call with this control code (any transfer: settings 0xA3002920,
  * status 0xA3002970, cancel 0xA3002974 or a request's code) is refused at
- * issue: DeviceIoControl fails with error (998, 995, 1617 or any other) and
- * nothing completes for it. Transfers of the same request that were already
- * taken still complete. */
+ * issue, before it reaches the camera: DeviceIoControl fails with error (998,
+ * 995, 1617 or any other) and nothing completes for it. Transfers of the same
+ * request that were already taken stay with the camera, waiting for the rest,
+ * until a cancel, a close or an unplug ends them. */
 TQSIM_API int TqsimRefuseCall(uint32_t camera, uint32_t code, uint32_t error);
 
 /* The next status transfer that is issued ends with this platform error
@@ -353,11 +360,11 @@ TQSIM_API int TqsimSetDriverPair(uint32_t camera, const uint32_t values[2]);
 #define TQSIM_STATE_DELIVERED 3
 
 /* The pattern: sample of sensor line, column for frame number and seed. With
- * mix(x) = (x ^= x >> 15; x *= 0x2C1B3C6D; x ^= x >> 12; x *= 0x297A2D39;
- * x ^= x >> 15; x & 0xFFF) in 32-bit arithmetic, the sample is
- * mix(line * 0x9E3779B1 ^ column * 0x85EBCA77 ^ seed * 0x27D4EB2F) ^
- * mix(frame * 0xC2B2AE3D ^ seed * 0x27D4EB2F): a position part that stays
- * from frame to frame, turned by one 12-bit mask per frame. */
+ * x = line * 0x9E3779B1 ^ column * 0x85EBCA77 ^ seed * 0x27D4EB2F (32-bit
+ * arithmetic), then x ^= x >> 15; x *= 0x2C1B3C6D; x ^= x >> 12;
+ * x *= 0x297A2D39; x ^= x >> 15, the sample is (x & 0xFFF) ^ the frame's
+ * mask (frame * 0x9E5) & 0xFFF. One mask over the whole frame lets the camera
+ * make a frame from its pattern at memory speed. */
 TQSIM_API uint16_t TqsimPatternSample(uint32_t line, uint32_t column, uint32_t frame,
                                       uint32_t seed);
 
@@ -402,6 +409,10 @@ TQSIM_API int TqsimGetConfig(uint32_t camera, TQSIM_CAMERA_CONFIG *config);
  * "RegQueryValueExA", "HeapAlloc", "LoadLibraryExA", "FormatMessageA". Calls
  * counted are those of every thread. Returns 0, or -1 for an unknown name. */
 TQSIM_API int TqsimFailCall(const char *function, uint32_t nth, uint32_t error);
+
+/* As TqsimFailCall, counting only the calls the calling thread makes; also
+ * "WaitForSingleObject", which the library's own threads call as well. */
+TQSIM_API int TqsimFailCallOnThread(const char *function, uint32_t nth, uint32_t error);
 
 /* Forgets every pending fault. */
 TQSIM_API void TqsimClearFaults(void);

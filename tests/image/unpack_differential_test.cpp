@@ -54,14 +54,6 @@ Shape RandomShape(std::mt19937 &random) {
     const int lines = shape.top / static_cast<int>(vb) + static_cast<int>(shape.height / vb);
     shape.lineCount = (lines + Between(random, 0, 2)) * static_cast<int>(vb) +
                       Between(random, 0, static_cast<int>(vb) - 1);
-    // Often the camera's own layout: dark columns before the window, a
-    // reference line above it and a status line below.
-    if (Between(random, 0, 2) == 0) {
-        shape.left = 4;
-        shape.lineWidth = 4 + static_cast<int>(shape.width);
-        shape.top = static_cast<int>(vb);
-        shape.lineCount = (static_cast<int>(shape.height / vb) + 2) * static_cast<int>(vb);
-    }
     shape.flags = static_cast<uint32_t>(Between(random, 0, 15)) &
                   (TQDEV_FRAME_MIRROR | TQDEV_FRAME_FLIP | TQDEV_FRAME_PACKED);
     if (Between(random, 0, 3) == 0)
@@ -139,14 +131,10 @@ TEST(UnpackDifferential, SeparateBuffersMatchTheReference) {
     }
 }
 
-const ScratchMemory kNoMemory{[](uint64_t) -> void * { return nullptr; }, [](void *) {}};
-
 // Packed data and pixels sharing one buffer, the pixels starting at the
-// packed data or a little before or after it, give the pixels of a copy; a
-// frame that needs memory for that and gets none is left as it was.
+// packed data or a little before or after it, give the pixels of a copy.
 TEST(UnpackDifferential, InPlaceMatchesACopy) {
     std::mt19937 random(77);
-    int refusals = 0;
     for (int round = 0; round < 1500; ++round) {
         const Frame frame = RandomFrame(random);
         const int64_t shift = Between(random, 0, 2) == 0 ? 2 * Between(random, -40, 40) : 0;
@@ -171,47 +159,6 @@ TEST(UnpackDifferential, InPlaceMatchesACopy) {
             ASSERT_TRUE(SameBytes(expected.data(), buffer.data(), size))
                 << kernels->name << " shift " << shift << ": " << Describe(frame);
             ASSERT_TRUE(buffer.GuardsIntact()) << Describe(frame);
-            // Without memory for a copy: the same pixels, or nothing written.
-            CopyBytes(buffer.data(), start.data(), size);
-            const uint32_t result =
-                UnpackFrameWith(*kernels, frame.info, frame.rowLimit, buffer.data() + packedAt,
-                                reinterpret_cast<uint16_t *>(buffer.data() + pixelsAt), kNoMemory);
-            const bool refused = result == TQDEV_RESULT_OUT_OF_MEMORY;
-            ASSERT_TRUE(result == TQDEV_RESULT_OK || refused) << result;
-            ASSERT_TRUE(SameBytes(refused ? start.data() : expected.data(), buffer.data(), size))
-                << kernels->name << " without memory, shift " << shift << ": " << Describe(frame);
-            refusals += refused ? 1 : 0;
-            if (kernels == &BestUnpackKernels()) {
-                ASSERT_EQ(refused,
-                          UnpackNeedsMemory(frame.info, frame.rowLimit, start.data() + packedAt,
-                                            reinterpret_cast<uint16_t *>(start.data() + pixelsAt)))
-                    << Describe(frame);
-            }
-        }
-    }
-    EXPECT_GT(refusals, 0) << "no frame needed the copy";
-}
-
-// A captured frame is unpacked where it arrived without taking memory: the
-// camera's layout, any flip or mirror, the packed stream at the start of the
-// image buffer, every row but the status line.
-TEST(UnpackDifferential, CapturedFramesNeedNoMemory) {
-    for (const uint32_t width : {13u, 1024u, 4096u}) {
-        for (const uint32_t flags :
-             {0u, TQDEV_FRAME_FLIP, TQDEV_FRAME_MIRROR, TQDEV_FRAME_FLIP | TQDEV_FRAME_MIRROR}) {
-            Shape shape;
-            shape.left = 4;
-            shape.top = 1;
-            shape.width = width;
-            shape.height = 24;
-            shape.lineWidth = static_cast<int32_t>(width) + 4;
-            shape.lineCount = 26;
-            shape.flags = flags | TQDEV_FRAME_PACKED;
-            const TQDEV_FRAME_INFO info = MakeInfo(shape);
-            std::vector<uint8_t> buffer(std::max(info.image_size, info.packed_size));
-            EXPECT_FALSE(UnpackNeedsMemory(info, info.line_count - 1, buffer.data(),
-                                           reinterpret_cast<uint16_t *>(buffer.data())))
-                << "width " << width << " flags " << flags;
         }
     }
 }

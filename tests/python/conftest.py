@@ -28,21 +28,16 @@ def pattern(line, column, frame, seed):
     def u32(v):
         return np.asarray(v, dtype=np.uint32)
 
-    def mix(x):
-        with np.errstate(over="ignore"):
-            x = x ^ (x >> np.uint32(15))
-            x = x * np.uint32(0x2C1B3C6D)
-            x = x ^ (x >> np.uint32(12))
-            x = x * np.uint32(0x297A2D39)
-            x = x ^ (x >> np.uint32(15))
-        return x & np.uint32(0xFFF)
-
     with np.errstate(over="ignore"):
-        seeded = u32(seed) * np.uint32(0x27D4EB2F)
-        position = (u32(line) * np.uint32(0x9E3779B1)) ^ (u32(column) * np.uint32(0x85EBCA77))
-        mask = mix((u32(frame) * np.uint32(0xC2B2AE3D)) ^ seeded)
-        x = mix(position ^ seeded) ^ mask
-    return x.astype(np.int64)
+        x = (u32(line) * np.uint32(0x9E3779B1)) ^ (u32(column) * np.uint32(0x85EBCA77))
+        x = x ^ (u32(seed) * np.uint32(0x27D4EB2F))
+        x ^= x >> np.uint32(15)
+        x *= np.uint32(0x2C1B3C6D)
+        x ^= x >> np.uint32(12)
+        x *= np.uint32(0x297A2D39)
+        x ^= x >> np.uint32(15)
+        mask = (u32(frame) * np.uint32(0x9E5)) & np.uint32(0xFFF)
+    return ((x & np.uint32(0xFFF)) ^ mask).astype(np.int64)
 
 
 def expected_image(settings: tqdev.Settings, frame: int, sensor=(1024, 768), seed=1):

@@ -96,3 +96,19 @@ class CapturedOutput {
     std::string out;
     std::string err;
 };
+
+// The messages of diagnostic output, one per line, without the module's
+// "path:line - " prefix; a system text on a line of its own is kept whole.
+inline std::vector<std::string> Messages(const std::string &out) {
+    std::vector<std::string> messages;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\n', start);
+        end = end == std::string::npos ? out.size() : end;
+        std::string line = out.substr(start, end - start);
+        size_t dash = line.find(" - ");
+        messages.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
+        start = end + 1;
+    }
+    return messages;
+}

@@ -24,6 +24,19 @@ TQDEV_CAPTURE_SETTINGS SampleSettings() {
     return settings;
 }
 
+// One request without settings, waited for: the submission's result, or the
+// status the driver gave.
+uint32_t RunRequest(uint32_t device, uint32_t request, void *data, uint32_t size) {
+    Completions completions;
+    uint32_t submitted =
+        SubmitRequest(device, request, data, size, Completions::Function, &completions, nullptr);
+    if (submitted != TQDEV_RESULT_OK) {
+        return submitted;
+    }
+    std::vector<Completions::Record> done = completions.WaitFor(1);
+    return done.size() == 1 ? done[0].status.word[0] : ~0u;
+}
+
 TEST_F(DeviceChannelTest, SecondOpenIsRefusedAndTheChannelKeepsWorking) {
     std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
@@ -194,6 +207,8 @@ TEST_F(DeviceChannelTest, RefusedTransferFailsTheSubmissionAfterTheOthersEnded) 
     TQDEV_CAPTURE_SETTINGS settings = SampleSettings();
     TQDEV_FRAME_INFO frameInfo{};
     uint32_t handles = TqsimOpenHandleCount();
+    TQDEV_CAMERA_INFO freshInfo{};
+    ASSERT_EQ(RunRequest(0, kCameraInfo, &freshInfo, sizeof freshInfo), TQDEV_RESULT_OK);
     for (const RefusedCall &c : cases) {
         SCOPED_TRACE(std::to_string(c.code) + " refused with " + std::to_string(c.error));
         ASSERT_EQ(TqsimRefuseCall(cameras[0], c.code, c.error), 0);
@@ -208,9 +223,34 @@ TEST_F(DeviceChannelTest, RefusedTransferFailsTheSubmissionAfterTheOthersEnded) 
         EXPECT_NE(output.out.find(c.message), std::string::npos) << output.out;
         // Transfers taken before the refusal have ended; nothing is left.
         EXPECT_EQ(PendingTransfers(cameras[0]), 0u);
-        EXPECT_EQ(TqsimOpenHandleCount(), handles);
+        EXPECT_TRUE(HandlesReturnTo(handles));
         EXPECT_EQ(completions.Count(), 0u);
+        // The handle is back in step: the next request is answered as on a
+        // fresh handle, with its own status after its own data.
+        TQDEV_CAMERA_INFO info{};
+        EXPECT_EQ(RunRequest(0, kCameraInfo, &info, sizeof info), TQDEV_RESULT_OK);
+        EXPECT_EQ(std::memcmp(&info, &freshInfo, sizeof info), 0);
+        EXPECT_EQ(PendingTransfers(cameras[0]), 0u);
     }
+}
+
+// Neither the data transfer nor the cancel gets through: the caller is not
+// held, and the request waits for termination, which frees it once closing
+// the camera has ended its settings (the fixture counts what is left).
+TEST_F(DeviceChannelTest, RefusedCancelAfterAPartialIssueHoldsNoCaller) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimRefuseCall(cameras[0], RequestCode(kFrameInfo), ERROR_NOACCESS), 0);
+    ASSERT_EQ(TqsimRefuseCall(cameras[0], kCancelCode, ERROR_NOACCESS), 0);
+    TQDEV_CAPTURE_SETTINGS settings = SampleSettings();
+    TQDEV_FRAME_INFO frameInfo{};
+    Completions completions;
+    EXPECT_EQ(SubmitRequest(0, kFrameInfo, &frameInfo, sizeof(frameInfo), Completions::Function,
+                            &completions, &settings),
+              TQDEV_RESULT_INVALID_BUFFER);
+    EXPECT_EQ(PendingTransfers(cameras[0]), 1u); // the settings, still held
+    EXPECT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+    EXPECT_EQ(completions.Count(), 0u);
 }
 
 TEST_F(DeviceChannelTest, FailedStatusTransferIsDeliveredAsResult) {
@@ -366,6 +406,21 @@ TEST_F(DeviceChannelTest, CloseDoesNotWaitForOutstandingCompletions) {
     EXPECT_EQ(completion.calls, 2);
     EXPECT_EQ(completion.results, (std::vector<uint32_t>{7, 7}));
     EXPECT_EQ(completion.resubmits, (std::vector<uint32_t>{10, 10}));
+}
+
+TEST_F(DeviceChannelTest, EndedCompletionThreadsLeaveNoHandleWithoutAFurtherSubmission) {
+    InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    uint32_t handles = TqsimOpenHandleCount();
+    Completions completions;
+    TQDEV_CAMERA_INFO info[3]{};
+    for (TQDEV_CAMERA_INFO &record : info) {
+        ASSERT_EQ(SubmitRequest(0, kCameraInfo, &record, sizeof record, Completions::Function,
+                                &completions, nullptr),
+                  TQDEV_RESULT_OK);
+    }
+    ASSERT_EQ(completions.WaitFor(3).size(), 3u);
+    EXPECT_TRUE(HandlesReturnTo(handles));
 }
 
 TEST_F(DeviceChannelTest, SyncEventsSignalAndWait) {

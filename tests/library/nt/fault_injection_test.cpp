@@ -1,5 +1,6 @@
 // Injected platform failures during initialisation and enumeration: the
 // result, the diagnostic, and nothing left behind.
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -211,6 +212,34 @@ TEST_F(FaultInjectionTest, FailedSubmissionLeavesNothingAndCallsNothing) {
     EXPECT_TRUE(CallLog(cameras[0]).empty());
 }
 
+TEST_F(FaultInjectionTest, FailedRegisterHoldSendsNothing) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    // The camera's register lock is made on its first register access.
+    const ChannelFault faults[] = {
+        {"HeapAlloc", 1, TQDEV_RESULT_SYSTEM_ERROR, " - Could not allocate memory\n"},
+        {"CreateMutexA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateMutex\n"},
+    };
+    uint32_t handles = TqsimOpenHandleCount();
+    uint32_t blocks = TqsimHeapBlockCount();
+    PassesHeld held;
+    for (const ChannelFault &fault : faults) {
+        SCOPED_TRACE(fault.function);
+        ASSERT_EQ(TqsimFailCall(fault.function, fault.nth, ERROR_NOT_ENOUGH_MEMORY), 0);
+        debugPrintEnabled.store(1);
+        CapturedOutput output;
+        EXPECT_EQ(TqdevWriteRegister(0, 5, 6), fault.result);
+        output.Finish();
+        debugPrintEnabled.store(0);
+        TqsimClearFaults();
+        EXPECT_NE(output.out.find(fault.message), std::string::npos) << output.out;
+        EXPECT_EQ(TqsimOpenHandleCount(), handles);
+        EXPECT_EQ(TqsimHeapBlockCount(), blocks);
+    }
+    EXPECT_TRUE(CallLog(cameras[0]).empty());
+    EXPECT_EQ(TqdevWriteRegister(0, 5, 6), TQDEV_RESULT_OK);
+}
+
 TEST_F(FaultInjectionTest, FailedCompletionThreadWaitsForTheTakenTransfers) {
     std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
@@ -243,18 +272,46 @@ TEST_F(FaultInjectionTest, FailedCompletionThreadWaitsForTheTakenTransfers) {
     EXPECT_EQ(completions.Count(), 0u);
 }
 
+// The failed wait returns at once; the request is still the driver's until
+// its status transfer has ended, so the completion waits for that.
 TEST_F(FaultInjectionTest, FailedWaitForStatusIsDeliveredAsSystemError) {
-    InitWithCameras(1);
+    std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimHoldRequests(cameras[0], 1), 0);
     ASSERT_EQ(TqsimFailCall("GetOverlappedResult", 1, ERROR_INVALID_PARAMETER), 0);
     Completions completions;
     TQDEV_CAMERA_INFO info{};
     ASSERT_EQ(
         SubmitRequest(0, 2, &info, sizeof(info), Completions::Function, &completions, nullptr),
         TQDEV_RESULT_OK);
+    Sleep(50);
+    EXPECT_EQ(completions.Count(), 0u);
+    TqsimReleaseRequests(cameras[0]);
     std::vector<Completions::Record> done = completions.WaitFor(1);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].status.word[0], TQDEV_RESULT_SYSTEM_ERROR);
+}
+
+// The caller's wait for a synchronous answer fails: reported and turned
+// into 4, but only once the answer has arrived, since the completion still
+// writes into what the caller owns.
+TEST_F(FaultInjectionTest, FailedWaitOfASynchronousRequestIsReported) {
+    InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    TQDEV_CAMERA_INFO expected{};
+    ASSERT_EQ(TqdevCameraInfo(0, &expected), TQDEV_RESULT_OK);
+    // This thread's fifth wait is the one for the answer: those before it
+    // take the library mutex and hand the transfers to the I/O thread.
+    ASSERT_EQ(TqsimFailCallOnThread("WaitForSingleObject", 5, ERROR_INVALID_HANDLE), 0);
+    debugPrintEnabled.store(1);
+    CapturedOutput output;
+    TQDEV_CAMERA_INFO info{};
+    EXPECT_EQ(TqdevCameraInfo(0, &info), TQDEV_RESULT_SYSTEM_ERROR);
+    output.Finish();
+    debugPrintEnabled.store(0);
+    EXPECT_NE(output.out.find(" - WaitForSingleObject"), std::string::npos) << output.out;
+    EXPECT_EQ(std::memcmp(&info, &expected, sizeof info), 0);
+    EXPECT_EQ(TqdevCameraInfo(0, &info), TQDEV_RESULT_OK);
 }
 
 TEST_F(FaultInjectionTest, FailedCancelEventSendsNothing) {

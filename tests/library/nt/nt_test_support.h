@@ -61,6 +61,16 @@ inline std::vector<TQSIM_CALL_RECORD> CallLog(uint32_t camera) {
     return calls;
 }
 
+// Whether the open handles come back to `count` within a few poll periods:
+// handles of ended completion threads are closed by the next submission or
+// notification pass.
+inline bool HandlesReturnTo(uint32_t count) {
+    for (int i = 0; i < 200 && TqsimOpenHandleCount() != count; ++i) {
+        Sleep(10);
+    }
+    return TqsimOpenHandleCount() == count;
+}
+
 inline uint32_t PendingTransfers(uint32_t camera) {
     uint32_t count = 0;
     EXPECT_EQ(TqsimPendingTransfers(camera, &count), 0);

@@ -1,6 +1,7 @@
 // Many threads at once: submissions on two cameras while cameras come and go,
 // removal of open cameras with requests outstanding, and termination with
 // completions still running.
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -176,6 +177,92 @@ TEST_F(ThreadedTest, TerminationReturnsAfterEveryCompletionHasRun) {
     EXPECT_EQ(completions.Count(), 4u);
     EXPECT_EQ(TqsimRunningThreadCount(), threads_);
     EXPECT_EQ(TqsimHeapBlockCount(), heapBlocks_);
+}
+
+// Initialisations from several threads at once make one library: one mutex,
+// each camera listed once; and initialisations and terminations racing each
+// other leave nothing behind once the last termination has run.
+TEST_F(ThreadedTest, ConcurrentInitialisationAndTermination) {
+    PlugCamera();
+    PlugCamera();
+    constexpr int kThreads = 4;
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        std::atomic<int> waiting{kThreads};
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&waiting, &failures, t, round] {
+                waiting.fetch_sub(1);
+                while (waiting.load() > 0) {
+                }
+                // Odd rounds mix in terminations.
+                bool terminate = round % 2 == 1 && t % 2 == 1;
+                uint32_t result = terminate ? TerminateLibrary() : InitLibrary();
+                if (result != TQDEV_RESULT_OK && !(terminate && result == 18)) {
+                    failures.fetch_add(1);
+                }
+            });
+        }
+        for (std::thread &thread : threads) {
+            thread.join();
+        }
+        EXPECT_EQ(failures.load(), 0);
+        if (InitLibrary() == TQDEV_RESULT_OK) {
+            std::vector<uint32_t> listed = ListedIndices();
+            std::sort(listed.begin(), listed.end());
+            EXPECT_EQ(listed.size(), 2u);
+            EXPECT_EQ(std::adjacent_find(listed.begin(), listed.end()), listed.end());
+        }
+        ASSERT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+        EXPECT_EQ(TqsimOpenHandleCount(), handles_);
+        EXPECT_EQ(TqsimRunningThreadCount(), threads_);
+        EXPECT_EQ(TqsimHeapBlockCount(), heapBlocks_);
+    }
+}
+
+// Calls racing termination see the library or NOT_INITIALIZED, never a list
+// being freed under them.
+TEST_F(ThreadedTest, CallsRacingTerminationSeeTheLibraryOrNone) {
+    InitWithCameras(2);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; ++t) {
+        callers.emplace_back([&stop, &unexpected, t] {
+            while (!stop.load()) {
+                uint32_t result = 0;
+                if (t == 0) {
+                    TQDEV_DEVICE_ARRAY array{};
+                    result = CreateDeviceArray(&array);
+                    if (result == TQDEV_RESULT_OK) {
+                        result = DestroyDeviceArray(&array);
+                    }
+                } else {
+                    SyncRequest request;
+                    result = request.Run(static_cast<uint32_t>(t - 1));
+                    // The camera may be closed or gone by the time it is asked.
+                    if (result == TQDEV_RESULT_DEVICE_NOT_OPEN ||
+                        result == TQDEV_RESULT_DEVICE_NOT_FOUND ||
+                        result == TQDEV_RESULT_CANCELLED) {
+                        result = TQDEV_RESULT_OK;
+                    }
+                }
+                if (result != TQDEV_RESULT_OK && result != TQDEV_RESULT_NOT_INITIALIZED) {
+                    unexpected.fetch_add(1);
+                }
+            }
+        });
+    }
+    Sleep(20);
+    EXPECT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+    Sleep(5);
+    stop.store(true);
+    for (std::thread &caller : callers) {
+        caller.join();
+    }
+    EXPECT_EQ(unexpected.load(), 0);
 }
 
 } // namespace

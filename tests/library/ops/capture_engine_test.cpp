@@ -2,6 +2,7 @@
 // caller's record and buffers hold afterwards, and how captures end.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "capture_context.h"
 #include "capture_support.h"
+#include "nt_internal.h"
 #include "tqdev_lib_internal.h"
 
 namespace {
@@ -119,6 +121,32 @@ TEST_F(CaptureEngine, StartFailuresOfTheLibraryAreDeliveredThroughTheRecordToo) 
     }
 }
 
+// The camera's layout unpacked in place takes a workspace for its first rows,
+// made once when the descriptor arrives; without it the capture ends with 14
+// before any frame is asked for.
+TEST_F(CaptureEngine, NoMemoryForTheUnpackWorkspaceEndsTheCapture) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    ProgressLog progress;
+    // Held, so that no notification pass allocates in between: the context
+    // and the descriptor request's two blocks come first, then the workspace.
+    LockLibrary();
+    ASSERT_EQ(TqsimFailCall("HeapAlloc", 4, 8), 0);
+    ASSERT_EQ(TqdevCaptureImage(0, &params, &progress.record), TQDEV_RESULT_OK);
+    std::vector<ProgressLog::Entry> entries = progress.WaitFor(1);
+    UnlockLibrary();
+    TqsimClearFaults();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, TQDEV_RESULT_OUT_OF_MEMORY);
+    EXPECT_EQ(RequestNumbers(camera()), std::vector<uint32_t>{6});
+    // The next capture has the memory and unpacks exactly.
+    TqsimClearCalls(camera());
+    ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+    EXPECT_TRUE(
+        MatchesFormula(camera(), LastFrameSettings(camera()), params.status6, 1, image.data()));
+}
+
 TEST_F(CaptureEngine, SingleCaptureReturnsTheFrameRequestsResultAndItsTicket) {
     TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
     Buffer image = MakeBuffer(BufferBytes(params, camera()));
@@ -137,6 +165,63 @@ TEST_F(CaptureEngine, SingleCaptureReturnsTheFrameRequestsResultAndItsTicket) {
         ASSERT_TRUE(request.settings.has_value());
         EXPECT_EQ(request.settings->ticket, 1u);
     }
+}
+
+// DeviceIoControl fails at each transfer of a waiting single capture (frame
+// information, then the frame: settings, data, status each). The capture
+// fails, nothing stays with the driver, and the next capture is exact.
+TEST_F(CaptureEngine, RefusedDriverCallAtEachPositionLeavesTheCameraInStep) {
+    constexpr uint32_t kNoAccess = 998;
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    for (uint32_t nth = 1; nth <= 6; ++nth) {
+        SCOPED_TRACE(nth);
+        ASSERT_EQ(TqsimFailCall("DeviceIoControl", nth, kNoAccess), 0);
+        EXPECT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_INVALID_BUFFER);
+        TqsimClearFaults();
+        TqsimClearCalls(camera());
+        std::fill(image.begin(), image.end(), 0xEEEE);
+        ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+        EXPECT_TRUE(
+            MatchesFormula(camera(), LastFrameSettings(camera()), params.status6, 1, image.data()));
+        uint32_t pending = ~0u;
+        EXPECT_EQ(TqsimPendingTransfers(camera(), &pending), 0);
+        EXPECT_EQ(pending, 0u);
+    }
+}
+
+// A camera whose descriptor promises a larger image than the buffer the
+// library sized: the frame is never unpacked, and the capture ends with 4.
+TEST_F(CaptureEngine, LyingDescriptorEndsTheCaptureBeforeItsFrame) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    TQSIM_CAMERA_CONFIG config{};
+    ASSERT_EQ(TqsimGetConfig(camera(), &config), 0);
+    TQDEV_CAPTURE_SETTINGS settings{};
+    BuildCaptureSettings(&params, &settings);
+    TQDEV_FRAME_INFO info{};
+    ASSERT_EQ(TqsimDeriveFrameInfo(&config, &settings, &info), 0u);
+    info.flags |= TQDEV_FRAME_PACKED;
+    info.height += 8; // rows the buffer does not have
+    info.line_count += 8;
+    info.packed_size += 8 * info.line_width * 3 / 2;
+    ASSERT_EQ(TqsimScriptReply(camera(), 6, &info, sizeof info), 0);
+    TqdevEnableDebugPrint(1);
+    CapturedOutput output;
+    EXPECT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_SYSTEM_ERROR);
+    output.Finish();
+    TqdevEnableDebugPrint(0);
+    EXPECT_EQ(RequestNumbers(camera()), std::vector<uint32_t>{6});
+    EXPECT_THAT(image, Each(0xEEEE));
+    // The completion thread's last line may come after the caller's return.
+    std::vector<std::string> messages = Messages(output.out);
+    std::erase(messages, "Dll: Terminating thread");
+    EXPECT_THAT(messages,
+                ElementsAre("TqdevCaptureImageCallback(result 0)", "  state: STATE_FRAME_INFO",
+                            "Inconsistent frame info (image size 6144, packed size 6888)"))
+        << output.out;
 }
 
 TEST_F(CaptureEngine, SingleFramesMatchTheFormulaInEveryDelivery) {

@@ -2,9 +2,11 @@
 // counts, what reaches the caller, and failures passed on.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -122,6 +124,8 @@ TEST_F(SyncOperations, BadPointersAndCountsAreRefusedWithoutSending) {
         {"WriteXFormMatrix", [] { return TqdevWriteXFormMatrix(0, nullptr); }},
         {"WriteTapGain -1", [] { return TqdevWriteTapGain(0, -1, kGains); }},
         {"WriteTapGain null", [] { return TqdevWriteTapGain(0, 2, nullptr); }},
+        // 2^30 gains are 2^32 bytes: no request can carry them.
+        {"WriteTapGain 2^30", [] { return TqdevWriteTapGain(0, 1 << 30, kGains); }},
     };
     for (const auto &[name, call] : refusals) {
         SCOPED_TRACE(name);
@@ -151,6 +155,57 @@ TEST_F(SyncOperations, RegistersTravelBothWaysAndAFailedSelectLeavesTheValue) {
     value = 0x55555555;
     EXPECT_EQ(TqdevReadRegister(0, 0x1F0, &value), TQDEV_RESULT_INVALID_BUFFER);
     EXPECT_EQ(value, 0x55555555u);
+}
+
+// The driver keeps the selected address per handle: another thread's select
+// between the two requests would redirect them.
+TEST_F(SyncOperations, RegisterAccessesFromManyThreadsKeepTheirAddress) {
+    constexpr uint32_t kThreads = 6, kRounds = 40;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (uint32_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (uint32_t i = 0; i < kRounds; ++i) {
+                uint32_t value = t << 16 | i, read = 0;
+                if (TqdevWriteRegister(0, 0x100 + t, value) != TQDEV_RESULT_OK ||
+                    TqdevReadRegister(0, 0x100 + t, &read) != TQDEV_RESULT_OK || read != value) {
+                    wrong.fetch_add(1);
+                }
+            }
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+    for (uint32_t t = 0; t < kThreads; ++t) {
+        uint32_t stored = 0;
+        ASSERT_EQ(TqsimReadRegister(camera(), 0x100 + t, &stored), 0);
+        EXPECT_EQ(stored, t << 16 | (kRounds - 1)) << t;
+    }
+}
+
+// A camera that reports a count no buffer can be sized for: the count is
+// passed on, and nothing more is asked.
+TEST_F(SyncOperations, ImpossibleFlawCountsAreRefused) {
+    for (int32_t reported : {-1, INT32_MIN, 0x0CCCCCCD}) {
+        SCOPED_TRACE(reported);
+        const int32_t reply[2] = {reported, 7};
+        ASSERT_EQ(TqsimScriptReply(camera(), 11, reply, sizeof reply), 0);
+        TqsimClearCalls(camera());
+        TqdevEnableDebugPrint(1);
+        CapturedOutput output;
+        int32_t count = 0;
+        uint32_t second = 0;
+        EXPECT_EQ(TqdevReadFlaws(0, &count, &second, flaws), TQDEV_RESULT_SYSTEM_ERROR);
+        output.Finish();
+        TqdevEnableDebugPrint(0);
+        EXPECT_EQ(count, reported);
+        EXPECT_EQ(NumbersAndSizes(camera()), (Requests{{11, 8}}));
+        std::vector<std::string> messages = Messages(output.out);
+        std::erase(messages, "Dll: Terminating thread");
+        EXPECT_THAT(messages, ElementsAre("Invalid flaw count " + std::to_string(reported)));
+    }
 }
 
 TEST_F(SyncOperations, FlawListIsWrittenAndReadBack) {

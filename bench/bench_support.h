@@ -1,6 +1,5 @@
-// Timing an operation against memcpy of the same output bytes in the same
-// run, both from cold caches: the counter "vs_memcpy" is memcpy's best time
-// over the operation's best time.
+// Timing against memcpy of the same bytes, in the same run and from cold
+// caches, shared by the benchmarks.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -11,9 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-double Seconds(std::chrono::steady_clock::duration d) {
+inline double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
@@ -25,7 +22,7 @@ template <typename Work> double Time(Work work) {
 
 // A frame fresh from the camera is not in the cache, and neither is what a
 // memcpy of the same size would copy: both start from memory.
-void EvictCaches() {
+inline void EvictCaches() {
     static std::vector<uint8_t> sweep(size_t{96} << 20);
     for (size_t i = 0; i < sweep.size(); i += 64)
         sweep[i] = static_cast<uint8_t>(sweep[i] + 1);
@@ -56,5 +53,3 @@ void RunAgainstMemcpy(benchmark::State &state, size_t bytes, Prepare prepare, Wo
     state.counters["best_ms"] = bestWork * 1e3;
     state.counters["memcpy_best_ms"] = bestCopy * 1e3;
 }
-
-} // namespace
