@@ -481,27 +481,106 @@ int64_t LeadingRowBytes(const Plan &plan, int64_t leading) {
     return LineByte(plan, plan.firstLine + leading) - LineByte(plan, plan.firstLine);
 }
 
+// Reverses `count` pixels in place, a piece from either end at a time.
+void ReverseInPlace(const UnpackKernels &kernels, uint16_t *pixels, int64_t count,
+                    Scratch &scratch) {
+    constexpr int64_t kPiece = kChunkSamples / 2;
+    int64_t low = 0, high = count;
+    for (; high - low >= 2 * kPiece; low += kPiece, high -= kPiece) {
+        std::memcpy(scratch.decoded, pixels + low, kPiece * 2);
+        kernels.reverse(pixels + high - kPiece, kPiece, pixels + low);
+        kernels.reverse(scratch.decoded, kPiece, pixels + high - kPiece);
+    }
+    std::memcpy(scratch.decoded, pixels + low, static_cast<size_t>(high - low) * 2);
+    kernels.reverse(scratch.decoded, static_cast<size_t>(high - low), pixels + low);
+}
+
+void SwapRows(uint16_t *a, uint16_t *b, int64_t count, Scratch &scratch) {
+    for (int64_t done = 0; done < count; done += kChunkSamples) {
+        const auto bytes = static_cast<size_t>(std::min(kChunkSamples, count - done)) * 2;
+        std::memcpy(scratch.decoded, a + done, bytes);
+        std::memcpy(a + done, b + done, bytes);
+        std::memcpy(b + done, scratch.decoded, bytes);
+    }
+}
+
+// A whole flipped or mirrored frame has no walk that keeps behind its input,
+// but its pixels are those of the plain frame with rows or columns reversed:
+// the plain frame is unpacked in place, then turned. Mirroring commutes with
+// binning only when the bins tile the row and all of each bin counts.
+bool CanTurnAfterwards(const Plan &plan) {
+    const bool whole = plan.endLine - plan.firstLine == plan.geo.m;
+    const bool mirrorCommutes =
+        !plan.mirror || plan.geo.hb == 1 || (!plan.subsample && plan.width % plan.geo.hb == 0);
+    return (plan.flip || plan.mirror) && whole && mirrorCommutes;
+}
+
+Plan PlainOf(const Plan &plan) {
+    Plan plain = plan;
+    plain.flip = plain.mirror = false;
+    return plain;
+}
+
+void Turn(const Plan &plan, const UnpackKernels &kernels, uint16_t *destination) {
+    Scratch scratch;
+    const int64_t m = plan.geo.m, n = plan.geo.n;
+    if (plan.flip && plan.mirror) {
+        ReverseInPlace(kernels, destination, m * n, scratch);
+    } else if (plan.flip) {
+        for (int64_t row = 0; row < m / 2; ++row)
+            SwapRows(destination + row * n, destination + (m - 1 - row) * n, n, scratch);
+    } else {
+        for (int64_t row = 0; row < m; ++row)
+            ReverseInPlace(kernels, destination + row * n, n, scratch);
+    }
+}
+
+// The first rows the backward walk leaves to the workspace, for the frame or
+// else for its plain form turned afterwards (`turned`); -1 when neither has
+// that walk.
+int64_t LeadingRows(const Plan &plan, const UnpackKernels &kernels, uintptr_t source,
+                    uintptr_t destination, bool *turned) {
+    *turned = false;
+    const int64_t leading = RowsBehindTheirInput(plan, kernels, source, destination);
+    if (leading >= 0 || !CanTurnAfterwards(plan))
+        return leading;
+    const int64_t plain = RowsBehindTheirInput(PlainOf(plan), kernels, source, destination);
+    *turned = plain >= 0;
+    return plain;
+}
+
+uint32_t WalkBehindInput(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                         uint16_t *destination, const UnpackWorkspace &workspace, int64_t leading) {
+    const int64_t begin = LineByte(plan, plan.firstLine);
+    const int64_t bytes = LeadingRowBytes(plan, leading);
+    Borrowed copy(workspace, bytes);
+    if (bytes != 0 && copy.data() == nullptr)
+        return TQDEV_RESULT_OUT_OF_MEMORY;
+    if (bytes != 0)
+        std::memcpy(copy.data(), source.At(begin), static_cast<size_t>(bytes));
+    Scratch scratch;
+    for (int64_t line = plan.endLine - 1; line >= plan.firstLine + leading; --line)
+        RunRowBackward(plan, kernels, source, destination, line, scratch);
+    Plan first = plan;
+    first.endLine = plan.firstLine + leading;
+    if (leading != 0)
+        WalkSeparate(first, kernels, Source{copy.data(), begin}, destination);
+    return TQDEV_RESULT_OK;
+}
+
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                            uint16_t *destination, const UnpackWorkspace &workspace) {
-    const int64_t leading =
-        RowsBehindTheirInput(plan, kernels, reinterpret_cast<uintptr_t>(source.At(0)),
-                             reinterpret_cast<uintptr_t>(destination));
+    bool turned = false;
+    const int64_t leading = LeadingRows(plan, kernels, reinterpret_cast<uintptr_t>(source.At(0)),
+                                        reinterpret_cast<uintptr_t>(destination), &turned);
+    if (leading >= 0 && !turned)
+        return WalkBehindInput(plan, kernels, source, destination, workspace, leading);
     if (leading >= 0) {
-        const int64_t begin = LineByte(plan, plan.firstLine);
-        const int64_t bytes = LeadingRowBytes(plan, leading);
-        Borrowed copy(workspace, bytes);
-        if (bytes != 0 && copy.data() == nullptr)
-            return TQDEV_RESULT_OUT_OF_MEMORY;
-        if (bytes != 0)
-            std::memcpy(copy.data(), source.At(begin), static_cast<size_t>(bytes));
-        Scratch scratch;
-        for (int64_t line = plan.endLine - 1; line >= plan.firstLine + leading; --line)
-            RunRowBackward(plan, kernels, source, destination, line, scratch);
-        Plan first = plan;
-        first.endLine = plan.firstLine + leading;
-        if (leading != 0)
-            WalkSeparate(first, kernels, Source{copy.data(), begin}, destination);
-        return TQDEV_RESULT_OK;
+        const uint32_t result =
+            WalkBehindInput(PlainOf(plan), kernels, source, destination, workspace, leading);
+        if (result == TQDEV_RESULT_OK)
+            Turn(plan, kernels, destination);
+        return result;
     }
     // Pixels that outgrow the packed bytes are walked from the end; binned
     // or windowed frames shrink, so they are walked from the start.
@@ -559,7 +638,8 @@ bool InPlaceTakesOnlyTheWorkspace(const TQDEV_FRAME_INFO &info, int32_t rowLimit
     const Plan plan = MakePlan(info, rowLimit);
     if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
         return true;
-    return RowsBehindTheirInput(plan, BestUnpackKernels(), 0, 0) >= 0;
+    bool turned = false;
+    return LeadingRows(plan, BestUnpackKernels(), 0, 0, &turned) >= 0;
 }
 
 uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
@@ -569,6 +649,7 @@ uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
     if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
         return 0;
     // One buffer: the addresses are offsets from its start.
-    const int64_t leading = RowsBehindTheirInput(plan, BestUnpackKernels(), 0, 0);
+    bool turned = false;
+    const int64_t leading = LeadingRows(plan, BestUnpackKernels(), 0, 0, &turned);
     return leading > 0 ? static_cast<uint64_t>(LeadingRowBytes(plan, leading)) : 0;
 }
