@@ -15,13 +15,19 @@ TQDEV_AVX2 __m256i PairShuffle() {
                             6, 5, 4, 4, 11, 10, 9, 9, 8);
 }
 
-// Decodes groups p[0..11] and p[12..23]; reads p[0..27].
-TQDEV_AVX2 inline __m256i DecodePair(const uint8_t *p, __m256i shuffle) {
+// Decodes group p in the low half and group q in the high half; reads 16
+// bytes from each.
+TQDEV_AVX2 inline __m256i DecodeTwo(const uint8_t *p, const uint8_t *q, __m256i shuffle) {
     const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 12));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
     const __m256i raw = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
     const __m256i scale = _mm256_setr_epi16(16, 1, 16, 1, 16, 1, 16, 1, 16, 1, 16, 1, 16, 1, 16, 1);
     return _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_shuffle_epi8(raw, shuffle), scale), 4);
+}
+
+// Decodes groups p[0..11] and p[12..23]; reads p[0..27].
+TQDEV_AVX2 inline __m256i DecodePair(const uint8_t *p, __m256i shuffle) {
+    return DecodeTwo(p, p + 12, shuffle);
 }
 
 TQDEV_AVX2 void DecodeGroupsAvx2(const uint8_t *source, size_t groups, uint16_t *samples) {
@@ -78,6 +84,56 @@ TQDEV_AVX2 void ReverseAvx2(const uint16_t *in, size_t count, uint16_t *out) {
                             _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, reverse), 0x4E));
     }
     Ssse3UnpackKernels()->reverse(in, count - i, out + i);
+}
+
+// Bins of 3 straight from registers: groups i, i + 1, i + 2 in the low halves
+// and i + 3, i + 4, i + 5 in the high halves make 8 pixels per half; each
+// pixel's three samples are picked out of the three vectors by shuffles.
+TQDEV_AVX2 void DecodeSumTriplesAvx2(const uint8_t *source, size_t groups, uint16_t *out) {
+    const __m256i shuffle = PairShuffle();
+    const __m256i pick0a = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        0, 1, 6, 7, 12, 13, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128));
+    const __m256i pick0b = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        -128, -128, -128, -128, -128, -128, 2, 3, 8, 9, 14, 15, -128, -128, -128, -128));
+    const __m256i pick0c = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, 4, 5, 10, 11));
+    const __m256i pick1a = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        2, 3, 8, 9, 14, 15, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128));
+    const __m256i pick1b = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        -128, -128, -128, -128, -128, -128, 4, 5, 10, 11, -128, -128, -128, -128, -128, -128));
+    const __m256i pick1c = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, 0, 1, 6, 7, 12, 13));
+    const __m256i pick2a = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        4, 5, 10, 11, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128));
+    const __m256i pick2b = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        -128, -128, -128, -128, 0, 1, 6, 7, 12, 13, -128, -128, -128, -128, -128, -128));
+    const __m256i pick2c = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, 2, 3, 8, 9, 14, 15));
+    const __m256i ceiling = _mm256_set1_epi16(4095);
+    size_t i = 0;
+    // The last load reads 4 bytes past group i + 5: keep one group in hand.
+    for (; i + 7 <= groups; i += 6, source += 72, out += 16) {
+        const __m256i a = DecodeTwo(source, source + 36, shuffle);
+        const __m256i b = DecodeTwo(source + 12, source + 48, shuffle);
+        const __m256i c = DecodeTwo(source + 24, source + 60, shuffle);
+        __m256i sum = _mm256_shuffle_epi8(a, pick0a);
+        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(b, pick0b));
+        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(c, pick0c));
+        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(a, pick1a));
+        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(b, pick1b));
+        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(c, pick1c));
+        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(a, pick2a));
+        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(b, pick2b));
+        sum = _mm256_add_epi16(sum, _mm256_shuffle_epi8(c, pick2c));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm256_min_epu16(sum, ceiling));
+    }
+    // The last units (at most 6 groups) through a small buffer.
+    alignas(32) uint16_t samples[48];
+    DecodeGroupsAvx2(source, groups - i, samples);
+    for (size_t k = 0; k < 8 * (groups - i) / 3; ++k) {
+        const unsigned sum = samples[3 * k] + samples[3 * k + 1] + samples[3 * k + 2];
+        out[k] = static_cast<uint16_t>(sum < 4095 ? sum : 4095);
+    }
 }
 
 // DecodePair loading from 4 bytes before each group; reads p[-4..23] and
@@ -221,7 +277,8 @@ const UnpackKernels *Avx2UnpackKernels() {
                                            DecodeSumPairsAvx2,
                                            DecodeKeepPhaseAvx2,
                                            DecodeReversedAvx2,
-                                           FinishStreamingAvx2};
+                                           FinishStreamingAvx2,
+                                           DecodeSumTriplesAvx2};
     // The tails fall back to the SSSE3 forms, which every AVX2 CPU has.
     return __builtin_cpu_supports("avx2") && Ssse3UnpackKernels() != nullptr ? &kernels : nullptr;
 }

@@ -50,6 +50,7 @@ const UnpackKernels &ScalarUnpackKernels() {
                                            SumPairsScalar, KeepEvenScalar,
                                            ReverseScalar,  DecodeGroupsBackwardScalar,
                                            nullptr,        nullptr,
-                                           nullptr,        nullptr};
+                                           nullptr,        nullptr,
+                                           nullptr};
     return kernels;
 }

@@ -203,6 +203,8 @@ RowSplit SplitRow(const Plan &plan, int64_t line) {
 bool CanRunFusedRows(const Plan &plan, const UnpackKernels &kernels) {
     if (plan.geo.hb == 1)
         return !plan.mirror || kernels.decodeReversed != nullptr;
+    if (plan.geo.hb == 3)
+        return !plan.mirror && !plan.subsample && kernels.decodeSumTriples != nullptr;
     if (plan.left % 2 != 0)
         return false;
     if (plan.geo.hb == 2 && !plan.mirror)
@@ -254,6 +256,34 @@ void RunPairedRow(const Plan &plan, const UnpackKernels &kernels, const Source &
     flush(true);
 }
 
+// Bins of 3: three groups make 8 pixels. The samples up to a group boundary
+// that is also a bin boundary, and those after the last whole three groups,
+// go through the scratch.
+void RunTriplesRow(const Plan &plan, const UnpackKernels &kernels, const Source &source,
+                   uint16_t *out, int64_t line, Scratch &scratch) {
+    const int64_t first = line * plan.geo.w8 + plan.left;
+    const int64_t samples = 3 * int64_t{plan.geo.n};
+    int64_t head = 0;
+    while ((first + head) % 8 != 0 || head % 3 != 0)
+        ++head;
+    head = std::min(head, samples);
+    const uint8_t *packed = source.At(first / 8 * 12);
+    const int64_t headGroups = (first % 8 + head + 7) / 8;
+    const int64_t groups = (samples - head) / 24 * 3;
+    const int64_t rest = samples - head - 8 * groups;
+    if (head != 0) {
+        kernels.decodeGroups(packed, static_cast<size_t>(headGroups), scratch.decoded);
+        BinSamples(plan, kernels, scratch.decoded + first % 8, head / 3, out);
+        out += head / 3;
+    }
+    const uint8_t *whole = packed + 12 * headGroups;
+    kernels.decodeSumTriples(whole, static_cast<size_t>(groups), out);
+    if (rest == 0)
+        return;
+    kernels.decodeGroups(whole + 12 * groups, static_cast<size_t>((rest + 7) / 8), scratch.decoded);
+    BinSamples(plan, kernels, scratch.decoded, rest / 3, out + 8 * groups / 3);
+}
+
 // Stores unbinned samples as row columns first .. first + count - 1.
 void PlaceSamples(const Plan &plan, uint16_t *out, int64_t first, const uint16_t *samples,
                   int64_t count) {
@@ -282,6 +312,10 @@ void RunFusedRow(const Plan &plan, const UnpackKernels &kernels, const Source &s
             kernels.decodeGroups(tail, 1, scratch.decoded);
             PlaceSamples(plan, out, row.head + 8 * row.groups, scratch.decoded, row.tail);
         }
+        return;
+    }
+    if (plan.geo.hb == 3) {
+        RunTriplesRow(plan, kernels, source, out, line, scratch);
         return;
     }
     if (plan.geo.hb == 4 || plan.mirror) {

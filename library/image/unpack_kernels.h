@@ -39,6 +39,9 @@ struct UnpackKernels {
     void (*decodeReversed)(const uint8_t *source, size_t groups, uint16_t *outEnd);
     // Orders streamed stores before whatever follows.
     void (*finishStreaming)();
+    // 8 x groups / 3 pixels (groups a multiple of 3), each the sum of three
+    // samples limited to 4095.
+    void (*decodeSumTriples)(const uint8_t *source, size_t groups, uint16_t *out);
 };
 
 const UnpackKernels &ScalarUnpackKernels();
