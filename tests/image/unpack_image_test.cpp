@@ -114,42 +114,54 @@ TEST(UnpackFrame, RefusesAnInconsistentDescriptorWritingNothing) {
 }
 
 // The camera's layout in place (dark columns on the left, a reference line on
-// top): only the first rows, which would overtake their packed bytes, go
-// through the workspace; without memory for them nothing is written.
+// top), flipped or mirrored too: only the first rows, which would overtake
+// their packed bytes, go through the workspace; without memory for them
+// nothing is written.
 TEST(UnpackFrame, CameraLayoutInPlaceTakesOnlyTheWorkspace) {
-    const TQDEV_FRAME_INFO info = MakeInfo(
-        {.lineWidth = 260, .lineCount = 41, .left = 4, .top = 1, .width = 256, .height = 40});
-    const FrameGeometry geo = DeriveGeometry(info);
-    std::mt19937 random(5);
-    const std::vector<uint8_t> packed =
-        PackStream(RandomSamples(static_cast<size_t>(geo.total), random));
-    std::vector<uint16_t> expected(static_cast<size_t>(geo.m) * geo.n);
-    ReferenceUnpackFrame(info, info.line_count, packed.data(), expected.data());
-    const uint64_t need = InPlaceWorkspaceBytes(info, info.line_count);
-    EXPECT_GT(need, 0u);
-    EXPECT_LE(need, packed.size() / 8); // a few rows, not the frame
+    for (const uint32_t flags : {0u, uint32_t{TQDEV_FRAME_FLIP}, uint32_t{TQDEV_FRAME_MIRROR},
+                                 uint32_t{TQDEV_FRAME_FLIP | TQDEV_FRAME_MIRROR}}) {
+        SCOPED_TRACE(flags);
+        const TQDEV_FRAME_INFO info = MakeInfo({.lineWidth = 260,
+                                                .lineCount = 41,
+                                                .left = 4,
+                                                .top = 1,
+                                                .width = 256,
+                                                .height = 40,
+                                                .flags = flags});
+        const FrameGeometry geo = DeriveGeometry(info);
+        std::mt19937 random(5);
+        const std::vector<uint8_t> packed =
+            PackStream(RandomSamples(static_cast<size_t>(geo.total), random));
+        std::vector<uint16_t> expected(static_cast<size_t>(geo.m) * geo.n);
+        ReferenceUnpackFrame(info, info.line_count, packed.data(), expected.data());
+        EXPECT_TRUE(InPlaceTakesOnlyTheWorkspace(info, info.line_count));
+        const uint64_t need = InPlaceWorkspaceBytes(info, info.line_count);
+        EXPECT_GT(need, 0u);
+        EXPECT_LE(need, packed.size() / 8); // a few rows, not the frame
 
-    static int allocations;
-    const auto count = [](uint64_t) -> void * {
-        ++allocations;
-        return nullptr;
-    };
-    std::vector<uint8_t> kept(need);
-    const UnpackWorkspace none{nullptr, 0, count, nullptr};
-    const UnpackWorkspace workspace{kept.data(), need, count, nullptr};
-    for (const UnpackKernels *kernels : AllKernels()) {
-        SCOPED_TRACE(kernels->name);
-        std::vector<uint16_t> buffer(expected.size());
-        std::memcpy(buffer.data(), packed.data(), packed.size());
-        const std::vector<uint16_t> before = buffer;
-        allocations = 0;
-        EXPECT_EQ(TQDEV_RESULT_OUT_OF_MEMORY, UnpackFrameWith(*kernels, info, info.line_count,
-                                                              buffer.data(), buffer.data(), none));
-        EXPECT_EQ(before, buffer);
-        EXPECT_EQ(TQDEV_RESULT_OK, UnpackFrameWith(*kernels, info, info.line_count, buffer.data(),
-                                                   buffer.data(), workspace));
-        EXPECT_EQ(expected, buffer);
-        EXPECT_EQ(allocations, 1); // only the refused one
+        static int allocations;
+        const auto count = [](uint64_t) -> void * {
+            ++allocations;
+            return nullptr;
+        };
+        std::vector<uint8_t> kept(need);
+        const UnpackWorkspace none{nullptr, 0, count, nullptr};
+        const UnpackWorkspace workspace{kept.data(), need, count, nullptr};
+        for (const UnpackKernels *kernels : AllKernels()) {
+            SCOPED_TRACE(kernels->name);
+            std::vector<uint16_t> buffer(expected.size());
+            std::memcpy(buffer.data(), packed.data(), packed.size());
+            const std::vector<uint16_t> before = buffer;
+            allocations = 0;
+            EXPECT_EQ(TQDEV_RESULT_OUT_OF_MEMORY,
+                      UnpackFrameWith(*kernels, info, info.line_count, buffer.data(), buffer.data(),
+                                      none));
+            EXPECT_EQ(before, buffer);
+            EXPECT_EQ(TQDEV_RESULT_OK, UnpackFrameWith(*kernels, info, info.line_count,
+                                                       buffer.data(), buffer.data(), workspace));
+            EXPECT_EQ(expected, buffer);
+            EXPECT_EQ(allocations, 1); // only the refused one
+        }
     }
 }
 
