@@ -97,8 +97,24 @@ class CapturedOutput {
     std::string err;
 };
 
+// Whether `line` starts with a module's "path.cpp:line - " prefix; its
+// length then goes to `length`.
+inline bool StartsWithPrefix(const std::string &line, size_t *length) {
+    const size_t dash = line.find(" - ");
+    const size_t colon = line.rfind(".cpp:", dash);
+    if (dash == std::string::npos || colon == std::string::npos || colon + 5 == dash)
+        return false;
+    for (size_t i = colon + 5; i < dash; ++i)
+        if (line[i] < '0' || line[i] > '9')
+            return false;
+    *length = dash + 3;
+    return true;
+}
+
 // The messages of diagnostic output, one per line, without the module's
 // "path:line - " prefix; a system text on a line of its own is kept whole.
+// The prefix and the message are written apart, so another thread's line may
+// come between them: every prefix at the start of a line goes.
 inline std::vector<std::string> Messages(const std::string &out) {
     std::vector<std::string> messages;
     size_t start = 0;
@@ -106,8 +122,9 @@ inline std::vector<std::string> Messages(const std::string &out) {
         size_t end = out.find('\n', start);
         end = end == std::string::npos ? out.size() : end;
         std::string line = out.substr(start, end - start);
-        size_t dash = line.find(" - ");
-        messages.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
+        for (size_t length = 0; StartsWithPrefix(line, &length);)
+            line.erase(0, length);
+        messages.push_back(line);
         start = end + 1;
     }
     return messages;
