@@ -18,7 +18,7 @@ void Synthesis(benchmark::State &state, bool prepared) {
         return;
     }
     constexpr std::uint32_t kSeed = 1;
-    std::vector<std::uint8_t> pattern(tqsim::PatternBytes(frame, kSeed));
+    std::vector<std::uint8_t> pattern(tqsim::PatternBytes(frame));
     tqsim::PreparePattern(frame, kSeed, pattern.data());
     const std::size_t bytes = tqsim::DeliveredBytes(frame);
     std::vector<std::uint8_t> out(bytes);

@@ -178,7 +178,7 @@ Step Advance(CaptureContext *capture, bool liveFocusSet) {
 
 // A frame delivered packed where the caller asked for pixels is unpacked
 // within the buffer that received it. A frame that could not be unpacked
-// (no memory for a flipped frame's copy) ends the capture with that code
+// (no memory for a frame with no safe walk) ends the capture with that code
 // rather than reporting packed bytes as pixels.
 uint32_t UnpackInPlace(CaptureContext *capture, const TQDEV_STATUS &status, int32_t index) {
     if (status.word[5] == 0 || !PackedInPlace(*capture)) {

@@ -76,7 +76,7 @@ std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std:
 // Bytes of the pattern prepared for a frame's settings: its window lines
 // packed from the base samples. 0 when the frame gains nothing from one (not
 // delivered packed, or binned vertically, whose sums the mask does not pass).
-std::size_t PatternBytes(const FrameGeometry &frame, std::uint32_t seed);
+std::size_t PatternBytes(const FrameGeometry &frame);
 void PreparePattern(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t *pattern);
 
 } // namespace tqsim

@@ -185,7 +185,7 @@ std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std:
     if (size < DeliveredBytes(frame)) {
         return 0;
     }
-    if (pattern != nullptr && PatternBytes(frame, stamp.seed) != 0) {
+    if (pattern != nullptr && PatternBytes(frame) != 0) {
         return WritePackedFrom(frame, stamp, pattern, out);
     }
     if (frame.packedOutput || frame.packedInPlace) {
@@ -194,7 +194,7 @@ std::size_t WriteFrame(const FrameGeometry &frame, const FrameStamp &stamp, std:
     return WriteImage(frame, stamp, out);
 }
 
-std::size_t PatternBytes(const FrameGeometry &frame, std::uint32_t) {
+std::size_t PatternBytes(const FrameGeometry &frame) {
     if (!(frame.packedOutput || frame.packedInPlace) || frame.vb != 1) {
         return 0;
     }

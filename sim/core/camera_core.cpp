@@ -415,14 +415,6 @@ uint32_t TqcoreFillFrameFrom(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *
                           static_cast<const uint8_t *>(pattern)));
 }
 
-uint32_t TqcorePatternBytes(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings) {
-    tqsim::FrameGeometry frame{};
-    if (tqsim::DeriveFrame(*settings, ModelOf(*sensor), &frame) != 0) {
-        return 0;
-    }
-    return static_cast<uint32_t>(tqsim::PatternBytes(frame, sensor->seed));
-}
-
 void TqcorePatternIdentity(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings,
                            TQCORE_PATTERN_ID *id) {
     *id = TQCORE_PATTERN_ID{};
@@ -437,7 +429,7 @@ void TqcorePatternIdentity(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETT
     id->line_width = static_cast<uint32_t>(frame.info.line_width);
     id->lines = frame.height / frame.vb;
     id->seed = sensor->seed;
-    id->bytes = static_cast<uint32_t>(tqsim::PatternBytes(frame, sensor->seed));
+    id->bytes = static_cast<uint32_t>(tqsim::PatternBytes(frame));
 }
 
 void TqcorePreparePattern(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings,

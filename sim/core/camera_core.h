@@ -133,11 +133,10 @@ uint32_t TqcoreFillFrame(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *requ
                          uint32_t number, uint16_t dark);
 /* The same from a pattern prepared for the request's settings (null: none),
  * which makes a packed frame at memory speed. The host keeps the pattern:
- * TqcorePatternBytes gives its size for settings (0: none would help),
- * TqcorePreparePattern writes it. */
+ * TqcorePatternIdentity gives its size for settings (0: none would help) and
+ * what it depends on, TqcorePreparePattern writes it. */
 uint32_t TqcoreFillFrameFrom(const TQCORE_SENSOR *sensor, const TQCORE_REQUEST *request,
                              uint32_t number, uint16_t dark, const void *pattern);
-uint32_t TqcorePatternBytes(const TQCORE_SENSOR *sensor, const TQDEV_CAPTURE_SETTINGS *settings);
 /* What a prepared pattern depends on: settings with equal identities share
  * one (their tickets and status words may differ). */
 typedef struct TQCORE_PATTERN_ID {
