@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -75,6 +76,14 @@ class LibraryFixture : public ::testing::Test {
     uint32_t threads_ = 0;
     uint32_t heapBlocks_ = 0;
 };
+
+// Waits (bounded) until no more than `idle` threads run. Completion threads
+// print their last line as they end, so a capture of diagnostics starts and
+// finishes with them ended, never with a line cut in two.
+inline void WaitForThreads(uint32_t idle) {
+    for (int i = 0; i < 5000 && TqsimRunningThreadCount() > idle; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 // Standard output and standard error of a stretch of code. Diagnostics go
 // through the buffered standard output, so it is flushed at both ends.

@@ -209,8 +209,10 @@ TEST_F(CaptureEngine, LyingDescriptorEndsTheCaptureBeforeItsFrame) {
     info.packed_size += 8 * info.line_width * 3 / 2;
     ASSERT_EQ(TqsimScriptReply(camera(), 6, &info, sizeof info), 0);
     TqdevEnableDebugPrint(1);
+    WaitForThreads(idleThreads_);
     CapturedOutput output;
     EXPECT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_SYSTEM_ERROR);
+    WaitForThreads(idleThreads_);
     output.Finish();
     TqdevEnableDebugPrint(0);
     EXPECT_EQ(RequestNumbers(camera()), std::vector<uint32_t>{6});

@@ -196,9 +196,11 @@ class OpsFixture : public LibraryFixture {
             ASSERT_EQ(TqdevOpenDevice(static_cast<uint32_t>(i)), TQDEV_RESULT_OK);
             TqsimClearCalls(cameras_[static_cast<size_t>(i)]);
         }
+        idleThreads_ = TqsimRunningThreadCount();
     }
 
     uint32_t camera() const { return cameras_.front(); }
 
     std::vector<uint32_t> cameras_;
+    uint32_t idleThreads_ = 0; // the library's own threads, no request under way
 };

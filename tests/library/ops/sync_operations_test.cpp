@@ -194,10 +194,12 @@ TEST_F(SyncOperations, ImpossibleFlawCountsAreRefused) {
         ASSERT_EQ(TqsimScriptReply(camera(), 11, reply, sizeof reply), 0);
         TqsimClearCalls(camera());
         TqdevEnableDebugPrint(1);
+        WaitForThreads(idleThreads_);
         CapturedOutput output;
         int32_t count = 0;
         uint32_t second = 0;
         EXPECT_EQ(TqdevReadFlaws(0, &count, &second, flaws), TQDEV_RESULT_SYSTEM_ERROR);
+        WaitForThreads(idleThreads_);
         output.Finish();
         TqdevEnableDebugPrint(0);
         EXPECT_EQ(count, reported);
