@@ -72,6 +72,15 @@ extern "C" int TqsimFailStatusTransfer(uint32_t id, uint32_t error) {
     });
 }
 
+extern "C" int TqsimLoseStatusOutcome(uint32_t id) {
+    return WithCamera(id, [&](Camera &camera) {
+        // Completing with the pending marker signals the event and leaves the
+        // block reading pending, the outcome never written.
+        camera.scripts.statusFailures.push_back(static_cast<DWORD>(STATUS_PENDING));
+        return 0;
+    });
+}
+
 extern "C" int TqsimHoldRequests(uint32_t id, int hold) {
     return ChangeCamera(id, [&](Camera &camera) {
         camera.scripts.hold = hold != 0;

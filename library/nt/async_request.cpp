@@ -214,8 +214,16 @@ uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint
 DWORD WINAPI CallbackThreadFunction(LPVOID parameter) {
     auto *request = static_cast<AsyncRequest *>(parameter);
     DWORD bytes = 0;
-    if (!GetOverlappedResult(request->file, &request->statusBlock, &bytes, TRUE)) {
-        DWORD error = GetLastError();
+    BOOL ended = GetOverlappedResult(request->file, &request->statusBlock, &bytes, TRUE);
+    DWORD error = ended ? ERROR_SUCCESS : GetLastError();
+    // Closing the camera ends its I/O thread, which ends the transfers that
+    // thread issued. Some platforms then signal the event without writing the
+    // outcome: the block still reads pending, no status arrived, and the wait
+    // above reports success. The transfer was ended with the thread.
+    if (ended && !HasOverlappedIoCompleted(&request->statusBlock)) {
+        error = ERROR_OPERATION_ABORTED;
+    }
+    if (error != ERROR_SUCCESS) {
         uint32_t failure = StatusFailure(error);
         // Should the wait itself have failed, the driver still owns the
         // request's blocks until the status transfer has ended, and may yet

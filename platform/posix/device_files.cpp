@@ -99,10 +99,11 @@ BOOL OverlappedResult(OVERLAPPED &overlapped, LPDWORD bytesTransferred, BOOL wai
         if (WaitHandle(overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) {
             return FALSE;
         }
+        // As on Windows, a block still pending once its event is signalled
+        // (the event set without the outcome) reads as success.
         status = Status(overlapped).load(std::memory_order_acquire);
         if (status == STATUS_PENDING) {
-            // The event was signalled by something other than the completion.
-            return FailWith(ERROR_IO_INCOMPLETE, FALSE);
+            status = ERROR_SUCCESS;
         }
     }
     if (bytesTransferred != nullptr) {

@@ -21,8 +21,6 @@ constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
-// The pending marker of an OVERLAPPED block (the I/O manager's STATUS_PENDING).
-constexpr ULONG_PTR STATUS_PENDING = 0x103;
 
 enum class ObjectKind { Mutex, Event, Thread, File, DeviceInfoSet, RegistryKey, Module };
 

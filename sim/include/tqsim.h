@@ -135,6 +135,12 @@ TQSIM_API int TqsimRefuseCall(uint32_t camera, uint32_t code, uint32_t error);
  * instead of delivering the status record. */
 TQSIM_API int TqsimFailStatusTransfer(uint32_t camera, uint32_t error);
 
+/* The next status transfer that is issued ends without its outcome: its event
+ * is signalled while its block still reads pending and the status record is
+ * not written, as a platform may leave a transfer that was ended with the
+ * thread that issued it. */
+TQSIM_API int TqsimLoseStatusOutcome(uint32_t camera);
+
 /* While holding (hold non-zero) the camera takes calls but serves none of the
  * requests issued from then on; they stay pending. Cancel, close and unplug
  * still end held requests at once. hold 0 resumes service. */

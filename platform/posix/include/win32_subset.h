@@ -3,6 +3,7 @@
 // semantics; devices come from the virtual device manager of libtqsim.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -115,6 +116,16 @@ constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED = 0x80;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+// The completion status of an OVERLAPPED block whose call is still running.
+constexpr ULONG_PTR STATUS_PENDING = 0x103;
+
+// Windows has this as a macro reading Internal; the driver's completion may
+// publish it from another thread.
+inline bool HasOverlappedIoCompleted(const OVERLAPPED *overlapped) {
+    auto &status = const_cast<ULONG_PTR &>(overlapped->Internal);
+    return std::atomic_ref<ULONG_PTR>(status).load(std::memory_order_acquire) != STATUS_PENDING;
+}
 
 // Files
 constexpr DWORD GENERIC_READ = 0x80000000;

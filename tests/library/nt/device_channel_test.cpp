@@ -257,7 +257,7 @@ TEST_F(DeviceChannelTest, FailedStatusTransferIsDeliveredAsResult) {
     std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
     struct Case {
-        uint32_t error;
+        uint32_t error; // 0: the transfer ends with its outcome never written
         uint32_t result;
         const char *message;
     };
@@ -267,10 +267,14 @@ TEST_F(DeviceChannelTest, FailedStatusTransferIsDeliveredAsResult) {
          " - CallbackThreadFunction(TQDEV_RESULT_DEVICE_NOT_FOUND)\n"},
         {ERROR_NOACCESS, TQDEV_RESULT_SYSTEM_ERROR, " - Invalid last value\n"},
         {31, TQDEV_RESULT_SYSTEM_ERROR, " - Invalid last value\n"},
+        // Not a success with an unwritten status record.
+        {0, TQDEV_RESULT_CANCELLED, " - GetOverlappedResult"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.error);
-        ASSERT_EQ(TqsimFailStatusTransfer(cameras[0], c.error), 0);
+        ASSERT_EQ(c.error != 0 ? TqsimFailStatusTransfer(cameras[0], c.error)
+                               : TqsimLoseStatusOutcome(cameras[0]),
+                  0);
         Completions completions;
         TQDEV_CAMERA_INFO info{};
         debugPrintEnabled.store(1);
