@@ -1,4 +1,6 @@
 // AVX2 inner loops of the unpacker: two 12-byte groups per shuffle.
+#include <cstring>
+
 #include "unpack_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -155,6 +157,67 @@ TQDEV_AVX2 void DecodeGroupsBackwardAvx2(const uint8_t *source, size_t groups, u
     Ssse3UnpackKernels()->decodeGroupsBackward(source, i, samples);
 }
 
+// Samples 4..7 of a group and 0..3 of the next from the 16 bytes that start
+// 4 bytes into the group, in both 128-bit halves.
+TQDEV_AVX2 __m256i StraddleShuffle() {
+    return _mm256_setr_epi8(1, 0, 0, 7, 6, 5, 5, 4, 11, 10, 10, 9, 8, 15, 15, 14, 1, 0, 0, 7, 6, 5,
+                            5, 4, 11, 10, 10, 9, 8, 15, 15, 14);
+}
+
+TQDEV_AVX2 inline void StreamOneBlock(const uint8_t *bytes, uint16_t *block, __m256i shuffle) {
+    const __m128i v = _mm256_castsi256_si128(DecodeTwo(bytes, bytes, shuffle));
+    _mm_stream_si128(reinterpret_cast<__m128i *>(block), v);
+}
+
+// decodeGroupsBackward storing past the cache. Streaming stores need aligned
+// blocks: where the samples' 16-byte boundaries fall between groups a block
+// is a group; where they fall mid-group (the camera's 4 dark columns put
+// them there) a block straddles two groups. The groups no block covers whole
+// are decoded first and stored last. In place nothing is read after a store
+// has reached it: a block's bytes end before the next block's samples start.
+TQDEV_AVX2 void DecodeGroupsBackwardStreamingAvx2(const uint8_t *source, size_t groups,
+                                                  uint16_t *samples) {
+    const auto address = reinterpret_cast<uintptr_t>(samples);
+    if (groups < 3 || address % 8 != 0) {
+        DecodeGroupsBackwardAvx2(source, groups, samples);
+        return;
+    }
+    const bool straddle = address % 16 != 0;
+    uint16_t first[8], last[8];
+    Ssse3UnpackKernels()->decodeGroups(source, 1, first);
+    if (straddle)
+        Ssse3UnpackKernels()->decodeGroups(source + 12 * (groups - 1), 1, last);
+    // Block k holds samples [8k + shift, 8k + shift + 8), decoded from the 16
+    // bytes at source + 12k + offset; blocks [lowest, end) are streamed.
+    const size_t shift = straddle ? 4 : 0;
+    const ptrdiff_t offset = straddle ? 4 : -4;
+    const __m256i shuffle =
+        straddle ? StraddleShuffle() : _mm256_add_epi8(PairShuffle(), _mm256_set1_epi8(4));
+    const size_t lowest = straddle ? 0 : 1;
+    size_t end = straddle ? groups - 1 : groups;
+    auto bytes = [&](size_t k) { return source + static_cast<ptrdiff_t>(12 * k) + offset; };
+    auto block = [&](size_t k) { return samples + 8 * k + shift; };
+    // Pairs of blocks go out as 32-byte stores, which must be 32-byte aligned.
+    if (end >= lowest + 4 && reinterpret_cast<uintptr_t>(block(end - 2)) % 32 != 0) {
+        --end;
+        StreamOneBlock(bytes(end), block(end), shuffle);
+    }
+    // Four blocks loaded before any of them is stored.
+    for (; end >= lowest + 4; end -= 4) {
+        const __m256i high = DecodeTwo(bytes(end - 2), bytes(end - 1), shuffle);
+        const __m256i low = DecodeTwo(bytes(end - 4), bytes(end - 3), shuffle);
+        _mm256_stream_si256(reinterpret_cast<__m256i *>(block(end - 2)), high);
+        _mm256_stream_si256(reinterpret_cast<__m256i *>(block(end - 4)), low);
+    }
+    while (end > lowest) {
+        --end;
+        StreamOneBlock(bytes(end), block(end), shuffle);
+    }
+    std::memcpy(samples, first, shift != 0 ? 4 * sizeof(uint16_t) : sizeof first);
+    if (straddle)
+        std::memcpy(samples + 8 * groups - 4, last + 4, 4 * sizeof(uint16_t));
+}
+
 // Streaming stores bypass the cache: frames larger than the cache would only
 // push the packed data out of it.
 template <bool kStream> TQDEV_AVX2 inline void Store(uint16_t *out, __m256i v) {
@@ -278,7 +341,8 @@ const UnpackKernels *Avx2UnpackKernels() {
                                            DecodeKeepPhaseAvx2,
                                            DecodeReversedAvx2,
                                            FinishStreamingAvx2,
-                                           DecodeSumTriplesAvx2};
+                                           DecodeSumTriplesAvx2,
+                                           DecodeGroupsBackwardStreamingAvx2};
     // The tails fall back to the SSSE3 forms, which every AVX2 CPU has.
     return __builtin_cpu_supports("avx2") && Ssse3UnpackKernels() != nullptr ? &kernels : nullptr;
 }

@@ -51,6 +51,6 @@ const UnpackKernels &ScalarUnpackKernels() {
                                            ReverseScalar,  DecodeGroupsBackwardScalar,
                                            nullptr,        nullptr,
                                            nullptr,        nullptr,
-                                           nullptr};
+                                           nullptr,        nullptr};
     return kernels;
 }

@@ -93,12 +93,11 @@ TQDEV_SSSE3 void DecodeGroupsBackwardSsse3(const uint8_t *source, size_t groups,
 } // namespace
 
 const UnpackKernels *Ssse3UnpackKernels() {
-    static constexpr UnpackKernels kernels{"ssse3",       DecodeGroupsSsse3,
-                                           SumPairsSsse3, KeepEvenSsse3,
-                                           ReverseSsse3,  DecodeGroupsBackwardSsse3,
-                                           nullptr,       nullptr,
-                                           nullptr,       nullptr,
-                                           nullptr};
+    static constexpr UnpackKernels kernels{
+        "ssse3",       DecodeGroupsSsse3, SumPairsSsse3,
+        KeepEvenSsse3, ReverseSsse3,      DecodeGroupsBackwardSsse3,
+        nullptr,       nullptr,           nullptr,
+        nullptr,       nullptr,           nullptr};
     return __builtin_cpu_supports("ssse3") ? &kernels : nullptr;
 }
 

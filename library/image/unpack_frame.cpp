@@ -22,6 +22,10 @@ constexpr int64_t kChunkSamples = 2048;
 // Frames with more pixel bytes than this are stored past the cache by the
 // kernels that can: keeping them would push the packed data out of it.
 constexpr int64_t kStreamBytes = 8 << 20;
+// In place, streaming slows the walk itself but leaves memory bandwidth to a
+// camera delivering the next frame meanwhile (live focus); frames that fit in
+// the last-level cache (32 MiB on the machine measured) are stored through it.
+constexpr int64_t kInPlaceStreamBytes = 32 << 20;
 // Room for a chunk's groups: up to 7 samples before and after the window.
 constexpr int64_t kScratchSamples = kChunkSamples + 32;
 
@@ -35,6 +39,10 @@ struct Plan {
     int64_t chunksPerRow;
     bool stream; // pixels stored past the cache where a kernel can
 };
+
+int64_t PixelBytes(const Plan &plan) {
+    return int64_t{plan.geo.m} * plan.geo.n * 2;
+}
 
 // One chunk: stream samples [first, first + count) make pixels
 // [pixel, pixel + pixels) of destination row `row`.
@@ -371,6 +379,8 @@ int64_t RowsBehindTheirInput(const Plan &plan, const UnpackKernels &kernels, uin
 
 void RunRowBackward(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                     uint16_t *destination, int64_t line, Scratch &scratch) {
+    auto decodeBackward =
+        plan.stream ? kernels.decodeGroupsBackwardStreaming : kernels.decodeGroupsBackward;
     uint16_t *out = RowOf(plan, destination, line);
     const RowSplit row = SplitRow(plan, line);
     const uint8_t *middle = source.At((row.first + row.head) / 8 * 12);
@@ -381,7 +391,7 @@ void RunRowBackward(const Plan &plan, const UnpackKernels &kernels, const Source
         kernels.decodeGroups(source.At(row.first / 8 * 12), 1, head);
     if (row.tail != 0)
         kernels.decodeGroups(middle + 12 * row.groups, 1, tail);
-    kernels.decodeGroupsBackward(middle, static_cast<size_t>(row.groups), out + row.head);
+    decodeBackward(middle, static_cast<size_t>(row.groups), out + row.head);
     std::memcpy(out, head + row.first % 8, static_cast<size_t>(row.head) * 2);
     std::memcpy(out + row.head + 8 * row.groups, tail, static_cast<size_t>(row.tail) * 2);
 }
@@ -599,6 +609,8 @@ uint32_t WalkBehindInput(const Plan &plan, const UnpackKernels &kernels, const S
     first.endLine = plan.firstLine + leading;
     if (leading != 0)
         WalkSeparate(first, kernels, Source{copy.data(), begin}, destination);
+    if (plan.stream)
+        kernels.finishStreaming();
     return TQDEV_RESULT_OK;
 }
 
@@ -607,8 +619,12 @@ uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const
     bool turned = false;
     const int64_t leading = LeadingRows(plan, kernels, reinterpret_cast<uintptr_t>(source.At(0)),
                                         reinterpret_cast<uintptr_t>(destination), &turned);
-    if (leading >= 0 && !turned)
-        return WalkBehindInput(plan, kernels, source, destination, workspace, leading);
+    if (leading >= 0 && !turned) {
+        Plan walked = plan;
+        walked.stream = kernels.decodeGroupsBackwardStreaming != nullptr &&
+                        PixelBytes(plan) > kInPlaceStreamBytes;
+        return WalkBehindInput(walked, kernels, source, destination, workspace, leading);
+    }
     if (leading >= 0) {
         const uint32_t result =
             WalkBehindInput(PlainOf(plan), kernels, source, destination, workspace, leading);
@@ -653,8 +669,7 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
     if (input.Meets(pixels))
         return UnpackOverlapping(plan, kernels, packed, destination, workspace);
     Plan separate = plan;
-    separate.stream =
-        kernels.finishStreaming != nullptr && int64_t{plan.geo.m} * plan.geo.n * 2 > kStreamBytes;
+    separate.stream = kernels.finishStreaming != nullptr && PixelBytes(plan) > kStreamBytes;
     WalkSeparate(separate, kernels, packed, destination);
     if (separate.stream)
         kernels.finishStreaming();

@@ -42,6 +42,9 @@ struct UnpackKernels {
     // 8 x groups / 3 pixels (groups a multiple of 3), each the sum of three
     // samples limited to 4095.
     void (*decodeSumTriples)(const uint8_t *source, size_t groups, uint16_t *out);
+    // decodeGroupsBackward, its samples stored past the cache where their
+    // address allows (8-byte aligned); finishStreaming must follow.
+    void (*decodeGroupsBackwardStreaming)(const uint8_t *source, size_t groups, uint16_t *samples);
 };
 
 const UnpackKernels &ScalarUnpackKernels();

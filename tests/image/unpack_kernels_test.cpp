@@ -1,7 +1,10 @@
-// The fused factor-2 kernels at every output alignment, with and without
-// streaming stores, against decoding followed by the plain loops; and one
-// frame large enough for the unpacker to stream its pixels.
+// The fused factor-2 kernels and the streaming backward decode at every
+// output alignment against the plain loops; and frames large enough for the
+// unpacker to stream their pixels, separate and in place.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include "image_test_support.h"
 #include "reference_unpacker.h"
@@ -44,6 +47,41 @@ TEST(FusedKernels, MatchDecodingThenBinningAtEveryAlignment) {
     }
 }
 
+// In place, samples starting at or after their packed bytes: streamed in
+// blocks that straddle groups or not, whatever the alignment.
+TEST(FusedKernels, StreamingBackwardDecodeMatchesInPlaceAtEveryAlignment) {
+    std::mt19937 random(11);
+    for (const UnpackKernels *kernels : AllKernels()) {
+        if (kernels->decodeGroupsBackwardStreaming == nullptr)
+            continue;
+        for (size_t groups : {1u, 3u, 4u, 5u, 6u, 9u, 10u, 17u, 40u}) {
+            const std::vector<uint16_t> samples = RandomSamples(8 * groups, random);
+            const std::vector<uint8_t> packed = PackStream(samples);
+            for (size_t start = 0; start < 32; start += 2) {   // bytes: every sample alignment
+                for (const size_t ahead : {0u, 4u, 8u, 24u}) { // samples' lead on the packed bytes
+                    SCOPED_TRACE(testing::Message() << kernels->name << " groups " << groups
+                                                    << " start " << start << " ahead " << ahead);
+                    alignas(32) uint8_t buffer[32 + 24 + 16 * 40 + 32];
+                    std::memset(buffer, 0x77, sizeof buffer);
+                    std::memcpy(buffer + start, packed.data(), packed.size());
+                    auto *out = reinterpret_cast<uint16_t *>(buffer + start + ahead);
+                    kernels->decodeGroupsBackwardStreaming(buffer + start, groups, out);
+                    kernels->finishStreaming();
+                    std::vector<uint16_t> got(8 * groups);
+                    std::memcpy(got.data(), out, got.size() * 2);
+                    ASSERT_EQ(samples, got);
+                    const size_t end = start + ahead + 16 * groups;
+                    for (size_t i = 0; i < sizeof buffer; ++i) {
+                        if (i < start || i >= end) {
+                            ASSERT_EQ(buffer[i], 0x77) << i;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Over 8 MB of pixels: the unpacker streams them where the kernels can.
 TEST(FusedKernels, LargeBinnedFramesMatchTheReference) {
     std::mt19937 random(10);
@@ -66,6 +104,32 @@ TEST(FusedKernels, LargeBinnedFramesMatchTheReference) {
             ASSERT_EQ(TQDEV_RESULT_OK, UnpackFrameWith(*kernels, info, info.line_count,
                                                        packed.data(), pixels.data() + 4));
             EXPECT_EQ(expected, pixels) << kernels->name << " ext " << ext;
+        }
+    }
+}
+
+// Over 32 MB of pixels in the camera's layout, unpacked in place: streamed
+// whether the rows' groups start on a 16-byte boundary or 8 bytes on.
+TEST(FusedKernels, LargeFramesInPlaceMatchTheReference) {
+    std::mt19937 random(12);
+    const TQDEV_FRAME_INFO info = MakeInfo(
+        {.lineWidth = 4100, .lineCount = 4098, .left = 4, .top = 1, .width = 4096, .height = 4097});
+    ASSERT_GT(info.image_size, 32u << 20);
+    const std::vector<uint8_t> packed =
+        PackStream(RandomSamples(static_cast<size_t>(DeriveGeometry(info).total), random));
+    std::vector<uint16_t> expected(info.image_size / 2);
+    ReferenceUnpackFrame(info, info.line_count, packed.data(), expected.data());
+    std::vector<uint16_t> buffer(expected.size() + 8);
+    std::vector<uint8_t> workspace(InPlaceWorkspaceBytes(info, info.line_count));
+    const UnpackWorkspace kept{workspace.data(), workspace.size(), nullptr, nullptr};
+    for (const UnpackKernels *kernels : AllKernels()) {
+        for (const size_t lead : {0u, 4u}) {
+            SCOPED_TRACE(testing::Message() << kernels->name << " lead " << lead);
+            uint16_t *frame = buffer.data() + lead;
+            std::memcpy(frame, packed.data(), packed.size());
+            ASSERT_EQ(TQDEV_RESULT_OK,
+                      UnpackFrameWith(*kernels, info, info.line_count, frame, frame, kept));
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), frame));
         }
     }
 }
