@@ -174,7 +174,8 @@ TQDEV_AVX2 inline void StreamOneBlock(const uint8_t *bytes, uint16_t *block, __m
 // is a group; where they fall mid-group (the camera's 4 dark columns put
 // them there) a block straddles two groups. The groups no block covers whole
 // are decoded first and stored last. In place nothing is read after a store
-// has reached it: a block's bytes end before the next block's samples start.
+// has reached it: the bytes of a block end before the samples of the block
+// above it start.
 TQDEV_AVX2 void DecodeGroupsBackwardStreamingAvx2(const uint8_t *source, size_t groups,
                                                   uint16_t *samples) {
     const auto address = reinterpret_cast<uintptr_t>(samples);
