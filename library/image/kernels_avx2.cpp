@@ -169,6 +169,21 @@ TQDEV_AVX2 inline void StreamOneBlock(const uint8_t *bytes, uint16_t *block, __m
     _mm_stream_si128(reinterpret_cast<__m128i *>(block), v);
 }
 
+// A store through the cache to a line that streaming stores also fill
+// fetches that line from memory and splits its write: the edges of a
+// streamed row go past the cache too, in 8-byte pieces.
+void StoreStreaming(uint16_t *out, const uint16_t *samples, size_t count) {
+    size_t k = 0;
+    for (; k < count && reinterpret_cast<uintptr_t>(out + k) % 8 != 0; ++k)
+        out[k] = samples[k];
+    for (; k + 4 <= count; k += 4) {
+        long long piece;
+        std::memcpy(&piece, samples + k, sizeof piece);
+        _mm_stream_si64(reinterpret_cast<long long *>(out + k), piece);
+    }
+    std::memcpy(out + k, samples + k, (count - k) * sizeof(uint16_t));
+}
+
 // decodeGroupsBackward storing past the cache. Streaming stores need aligned
 // blocks: where the samples' 16-byte boundaries fall between groups a block
 // is a group; where they fall mid-group (the camera's 4 dark columns put
@@ -214,9 +229,9 @@ TQDEV_AVX2 void DecodeGroupsBackwardStreamingAvx2(const uint8_t *source, size_t 
         --end;
         StreamOneBlock(bytes(end), block(end), shuffle);
     }
-    std::memcpy(samples, first, shift != 0 ? 4 * sizeof(uint16_t) : sizeof first);
+    StoreStreaming(samples, first, shift != 0 ? 4 : 8);
     if (straddle)
-        std::memcpy(samples + 8 * groups - 4, last + 4, 4 * sizeof(uint16_t));
+        StoreStreaming(samples + 8 * groups - 4, last + 4, 4);
 }
 
 // Streaming stores bypass the cache: frames larger than the cache would only
@@ -343,7 +358,8 @@ const UnpackKernels *Avx2UnpackKernels() {
                                            DecodeReversedAvx2,
                                            FinishStreamingAvx2,
                                            DecodeSumTriplesAvx2,
-                                           DecodeGroupsBackwardStreamingAvx2};
+                                           DecodeGroupsBackwardStreamingAvx2,
+                                           StoreStreaming};
     // The tails fall back to the SSSE3 forms, which every AVX2 CPU has.
     return __builtin_cpu_supports("avx2") && Ssse3UnpackKernels() != nullptr ? &kernels : nullptr;
 }

@@ -51,6 +51,7 @@ const UnpackKernels &ScalarUnpackKernels() {
                                            ReverseScalar,  DecodeGroupsBackwardScalar,
                                            nullptr,        nullptr,
                                            nullptr,        nullptr,
-                                           nullptr,        nullptr};
+                                           nullptr,        nullptr,
+                                           nullptr};
     return kernels;
 }

@@ -97,7 +97,8 @@ const UnpackKernels *Ssse3UnpackKernels() {
         "ssse3",       DecodeGroupsSsse3, SumPairsSsse3,
         KeepEvenSsse3, ReverseSsse3,      DecodeGroupsBackwardSsse3,
         nullptr,       nullptr,           nullptr,
-        nullptr,       nullptr,           nullptr};
+        nullptr,       nullptr,           nullptr,
+        nullptr};
     return __builtin_cpu_supports("ssse3") ? &kernels : nullptr;
 }
 

@@ -392,8 +392,14 @@ void RunRowBackward(const Plan &plan, const UnpackKernels &kernels, const Source
     if (row.tail != 0)
         kernels.decodeGroups(middle + 12 * row.groups, 1, tail);
     decodeBackward(middle, static_cast<size_t>(row.groups), out + row.head);
-    std::memcpy(out, head + row.first % 8, static_cast<size_t>(row.head) * 2);
-    std::memcpy(out + row.head + 8 * row.groups, tail, static_cast<size_t>(row.tail) * 2);
+    auto store = [&](uint16_t *to, const uint16_t *samples, int64_t count) {
+        if (plan.stream)
+            kernels.storeStreaming(to, samples, static_cast<size_t>(count));
+        else
+            std::memcpy(to, samples, static_cast<size_t>(count) * 2);
+    };
+    store(out, head + row.first % 8, row.head);
+    store(out + row.head + 8 * row.groups, tail, row.tail);
 }
 
 template <typename Visit> void ForEachChunk(const Plan &plan, bool backward, Visit visit) {
@@ -603,8 +609,13 @@ uint32_t WalkBehindInput(const Plan &plan, const UnpackKernels &kernels, const S
     if (bytes != 0)
         std::memcpy(copy.data(), source.At(begin), static_cast<size_t>(bytes));
     Scratch scratch;
-    for (int64_t line = plan.endLine - 1; line >= plan.firstLine + leading; --line)
+    for (int64_t line = plan.endLine - 1; line >= plan.firstLine + leading; --line) {
+        // Each row is walked from its end, but read first at its start, a
+        // row away from where the walk is: ask for the next row's start now.
+        if (line > plan.firstLine)
+            __builtin_prefetch(source.At(SplitRow(plan, line - 1).first / 8 * 12));
         RunRowBackward(plan, kernels, source, destination, line, scratch);
+    }
     Plan first = plan;
     first.endLine = plan.firstLine + leading;
     if (leading != 0)
@@ -622,7 +633,7 @@ uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const
     if (leading >= 0 && !turned) {
         Plan walked = plan;
         walked.stream = kernels.decodeGroupsBackwardStreaming != nullptr &&
-                        PixelBytes(plan) > kInPlaceStreamBytes;
+                        kernels.storeStreaming != nullptr && PixelBytes(plan) > kInPlaceStreamBytes;
         return WalkBehindInput(walked, kernels, source, destination, workspace, leading);
     }
     if (leading >= 0) {

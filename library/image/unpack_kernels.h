@@ -45,6 +45,9 @@ struct UnpackKernels {
     // decodeGroupsBackward, its samples stored past the cache where their
     // address allows (8-byte aligned); finishStreaming must follow.
     void (*decodeGroupsBackwardStreaming)(const uint8_t *source, size_t groups, uint16_t *samples);
+    // out[k] = samples[k] for k < count, past the cache where out allows (in
+    // 8-byte pieces); finishStreaming must follow.
+    void (*storeStreaming)(uint16_t *out, const uint16_t *samples, size_t count);
 };
 
 const UnpackKernels &ScalarUnpackKernels();

@@ -108,28 +108,36 @@ TEST(FusedKernels, LargeBinnedFramesMatchTheReference) {
     }
 }
 
-// Over 32 MB of pixels in the camera's layout, unpacked in place: streamed
-// whether the rows' groups start on a 16-byte boundary or 8 bytes on.
+// Over 32 MB of pixels unpacked in place: streamed whether the rows' groups
+// start on a 16-byte boundary or 8 bytes on (the camera's layout), and with
+// rows whose edges fall anywhere (odd left, pixels off an 8-byte boundary).
 TEST(FusedKernels, LargeFramesInPlaceMatchTheReference) {
     std::mt19937 random(12);
-    const TQDEV_FRAME_INFO info = MakeInfo(
-        {.lineWidth = 4100, .lineCount = 4098, .left = 4, .top = 1, .width = 4096, .height = 4097});
-    ASSERT_GT(info.image_size, 32u << 20);
-    const std::vector<uint8_t> packed =
-        PackStream(RandomSamples(static_cast<size_t>(DeriveGeometry(info).total), random));
-    std::vector<uint16_t> expected(info.image_size / 2);
-    ReferenceUnpackFrame(info, info.line_count, packed.data(), expected.data());
-    std::vector<uint16_t> buffer(expected.size() + 8);
-    std::vector<uint8_t> workspace(InPlaceWorkspaceBytes(info, info.line_count));
-    const UnpackWorkspace kept{workspace.data(), workspace.size(), nullptr, nullptr};
-    for (const UnpackKernels *kernels : AllKernels()) {
-        for (const size_t lead : {0u, 4u}) {
-            SCOPED_TRACE(testing::Message() << kernels->name << " lead " << lead);
-            uint16_t *frame = buffer.data() + lead;
-            std::memcpy(frame, packed.data(), packed.size());
-            ASSERT_EQ(TQDEV_RESULT_OK,
-                      UnpackFrameWith(*kernels, info, info.line_count, frame, frame, kept));
-            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), frame));
+    for (const int32_t left : {4, 3}) {
+        const TQDEV_FRAME_INFO info = MakeInfo({.lineWidth = 4096 + left,
+                                                .lineCount = 4098,
+                                                .left = left,
+                                                .top = 1,
+                                                .width = 4096,
+                                                .height = 4097});
+        ASSERT_GT(info.image_size, 32u << 20);
+        const std::vector<uint8_t> packed =
+            PackStream(RandomSamples(static_cast<size_t>(DeriveGeometry(info).total), random));
+        std::vector<uint16_t> expected(info.image_size / 2);
+        ReferenceUnpackFrame(info, info.line_count, packed.data(), expected.data());
+        std::vector<uint16_t> buffer(expected.size() + 8);
+        std::vector<uint8_t> workspace(InPlaceWorkspaceBytes(info, info.line_count));
+        const UnpackWorkspace kept{workspace.data(), workspace.size(), nullptr, nullptr};
+        for (const UnpackKernels *kernels : AllKernels()) {
+            for (const size_t lead : {0u, 1u, 4u}) {
+                SCOPED_TRACE(testing::Message()
+                             << kernels->name << " left " << left << " lead " << lead);
+                uint16_t *frame = buffer.data() + lead;
+                std::memcpy(frame, packed.data(), packed.size());
+                ASSERT_EQ(TQDEV_RESULT_OK,
+                          UnpackFrameWith(*kernels, info, info.line_count, frame, frame, kept));
+                EXPECT_TRUE(std::equal(expected.begin(), expected.end(), frame));
+            }
         }
     }
 }
