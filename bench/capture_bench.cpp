@@ -4,6 +4,7 @@
 // and on unpacking, measured in the same run as the captures.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -153,49 +154,136 @@ struct FrameCounter {
     }
 };
 
+using Ring = std::vector<std::vector<uint8_t>>;
+
+// A live focus of the whole sensor into the ring, its frames counted; it is
+// stopped by Stop or at the latest when it goes out of scope.
+class LiveFocusRun {
+  public:
+    LiveFocusRun(bool packed, Ring &ring) {
+        TQDEV_CAPTURE_PARAMS params =
+            FullFrame(TQDEV_CAPTURE_LIVE_FOCUS, packed ? TQDEV_FLAG_PACKED_OUTPUT : 0);
+        params.ring_size = static_cast<int32_t>(ring.size());
+        for (size_t i = 0; i < ring.size(); ++i) {
+            params.ring_buffers[i] = ring[i].data();
+        }
+        TQDEV_PROGRESS progress{};
+        progress.Callback = FrameCounter::Report;
+        progress.UserData = reinterpret_cast<uintptr_t>(&counter_);
+        running_ = TqdevCaptureImage(0, &params, &progress) == TQDEV_RESULT_OK;
+    }
+    ~LiveFocusRun() { Stop(); }
+    LiveFocusRun(const LiveFocusRun &) = delete;
+    LiveFocusRun &operator=(const LiveFocusRun &) = delete;
+
+    // False when live focus did not start or has ended.
+    bool WaitBeyond(uint64_t seen) { return running_ && counter_.WaitBeyond(seen); }
+    uint64_t Frames() {
+        std::lock_guard<std::mutex> guard(counter_.lock);
+        return counter_.frames;
+    }
+    void Stop() {
+        if (running_) {
+            TqdevCancelLiveFocus(0);
+            counter_.WaitEnd();
+            running_ = false;
+        }
+    }
+
+  private:
+    FrameCounter counter_;
+    bool running_ = false;
+};
+
+// Seconds per frame over `frames` frames after the first; 0 when live focus
+// did not run that long.
+double LiveFocusSeconds(bool packed, uint64_t frames, Ring &ring) {
+    LiveFocusRun run(packed, ring);
+    if (!run.WaitBeyond(0)) {
+        return 0;
+    }
+    Clock::time_point start = Clock::now();
+    if (!run.WaitBeyond(frames)) {
+        return 0;
+    }
+    return Seconds(Clock::now() - start) / static_cast<double>(frames);
+}
+
 void BM_LiveFocus(benchmark::State &state) {
     Camera camera(static_cast<uint32_t>(state.range(0)), static_cast<uint32_t>(state.range(1)));
     const bool packed = state.range(2) != 0;
     TQDEV_CAPTURE_PARAMS params =
         FullFrame(TQDEV_CAPTURE_LIVE_FOCUS, packed ? TQDEV_FLAG_PACKED_OUTPUT : 0);
-    params.ring_size = 3;
     uint32_t bytes = 0;
     if (!camera.ok() || TqdevFrameSize(0, &params, &bytes) != TQDEV_RESULT_OK) {
         state.SkipWithError("no camera");
         return;
     }
-    std::vector<std::vector<uint8_t>> ring(3, std::vector<uint8_t>(bytes));
-    for (int i = 0; i < 3; ++i) {
-        params.ring_buffers[i] = ring[static_cast<size_t>(i)].data();
-    }
-    FrameCounter counter;
-    TQDEV_PROGRESS progress{};
-    progress.Callback = FrameCounter::Report;
-    progress.UserData = reinterpret_cast<uintptr_t>(&counter);
-    if (TqdevCaptureImage(0, &params, &progress) != TQDEV_RESULT_OK) {
+    Ring ring(3, std::vector<uint8_t>(bytes));
+    LiveFocusRun run(packed, ring);
+    if (!run.WaitBeyond(0)) {
         state.SkipWithError("live focus did not start");
         return;
     }
-    uint64_t seen = 0;
-    counter.WaitBeyond(seen);
-    seen = 1;
+    uint64_t seen = 1;
     Clock::time_point start = Clock::now();
     for (auto _ : state) {
-        if (!counter.WaitBeyond(seen)) {
+        if (!run.WaitBeyond(seen)) {
             state.SkipWithError("live focus ended");
             break;
         }
-        std::lock_guard<std::mutex> guard(counter.lock);
-        seen = counter.frames;
+        seen = run.Frames();
     }
     double frames = static_cast<double>(seen - 1);
     double perFrame = Seconds(Clock::now() - start) / (frames > 0 ? frames : 1);
-    TqdevCancelLiveFocus(0);
-    counter.WaitEnd();
+    run.Stop();
     state.counters["frames_per_s"] = 1.0 / perFrame;
     // Each live-focus frame is one frame request; unpacked in place unless
     // the packed stream is asked for.
     ReportShares(state, perFrame, 1.0, !packed);
+}
+
+// Unpacked against packed live focus in turns of a few frames each, so that
+// both meet the same load on the machine's shared memory bandwidth.
+void BM_LiveFocusRatio(benchmark::State &state) {
+    Camera camera(static_cast<uint32_t>(state.range(0)), static_cast<uint32_t>(state.range(1)));
+    TQDEV_CAPTURE_PARAMS unpacked = FullFrame(TQDEV_CAPTURE_LIVE_FOCUS, 0);
+    TQDEV_CAPTURE_PARAMS packed = FullFrame(TQDEV_CAPTURE_LIVE_FOCUS, TQDEV_FLAG_PACKED_OUTPUT);
+    uint32_t unpackedBytes = 0;
+    uint32_t packedBytes = 0;
+    if (!camera.ok() || TqdevFrameSize(0, &unpacked, &unpackedBytes) != TQDEV_RESULT_OK ||
+        TqdevFrameSize(0, &packed, &packedBytes) != TQDEV_RESULT_OK) {
+        state.SkipWithError("no camera");
+        return;
+    }
+    Ring ring(3, std::vector<uint8_t>(std::max(unpackedBytes, packedBytes)));
+    constexpr uint64_t kFramesPerTurn = 20;
+    double packedSeconds = 0;
+    double unpackedSeconds = 0;
+    double lowest = 1e9;
+    double highest = 0;
+    bool packedFirst = true;
+    for (auto _ : state) {
+        const double first = LiveFocusSeconds(packedFirst, kFramesPerTurn, ring);
+        const double second = LiveFocusSeconds(!packedFirst, kFramesPerTurn, ring);
+        const double p = packedFirst ? first : second;
+        const double u = packedFirst ? second : first;
+        packedFirst = !packedFirst;
+        if (p <= 0 || u <= 0) {
+            state.SkipWithError("live focus did not run");
+            return;
+        }
+        packedSeconds += p;
+        unpackedSeconds += u;
+        lowest = std::min(lowest, p / u);
+        highest = std::max(highest, p / u);
+    }
+    const double turns = static_cast<double>(state.iterations());
+    state.counters["packed_fps"] = turns / packedSeconds;
+    state.counters["unpacked_fps"] = turns / unpackedSeconds;
+    state.counters["unpacked_vs_packed"] = packedSeconds / unpackedSeconds;
+    state.counters["lowest_turn"] = lowest;
+    state.counters["highest_turn"] = highest;
 }
 
 BENCHMARK(BM_SingleCapture)
@@ -214,6 +302,14 @@ BENCHMARK(BM_LiveFocus)
     ->Args({4096, 3072, 1})
     ->Args({8192, 6144, 0})
     ->Args({8192, 6144, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+BENCHMARK(BM_LiveFocusRatio)
+    ->ArgNames({"width", "height"})
+    ->Args({4096, 3072})
+    ->Args({8192, 6144})
+    ->Iterations(10)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
