@@ -24,6 +24,9 @@ shapes = [
     (8 | 2, 4096, 2, 4096, 2, 0, 0, 2, 0, 0x20, 0x40),
     (8 | 4, 64, 1, 64, 1, 0, 0, 1, 1, 0, 0),
     (0, 64, 1, 64, 1, 0, 0, 1, 1, 0, 0),
+    (8 | 1 | 64, 260, 6, 256, 5, 4, 1, 1, 1, 0, 0),
+    (8 | 1 | 64, 100, 6, 90, 4, 3, 2, 2, 1, 0x4, 0x20),
+    (8 | 1 | 64, 131, 7, 127, 5, 3, 1, 1, 1, 0x8, 0),
 ]
 for index, (variant, lw, lc, w, h, left, top, hb, vb, flags, ext) in enumerate(shapes):
     info = struct.pack("<IIIIiiIIiiIII16s", 0, 0, flags, 0, lw, lc, w, h, left, top, hb, vb,

@@ -1,13 +1,16 @@
 // Feeds containers built from fuzz input to UnpackImage, and the same frames
-// to UnpackFrame in place. Checks that a refused container writes nothing,
-// that an accepted one touches no byte outside the container and the
-// image_size pixel bytes, and that small frames give the reference pixels.
+// to UnpackFrame in place and into a separate buffer. Checks that a refused
+// container writes nothing, that an accepted one touches no byte outside the
+// container and the image_size pixel bytes, and that small frames give the
+// reference pixels.
 //
-// Input: byte 0 chooses the variant (bit 0: also unpack in place; bit 1:
-// header_size 80; bit 2: wrong magic; bit 3: set image_size and packed_size
-// to what the shape needs; bit 4: take the in-place row limit from byte 69;
-// bit 5: header_size 60 + the first stream byte, inside the header below 76),
-// bytes 1..68 are the descriptor, the rest fills the packed stream, repeated.
+// Input: byte 0 chooses the variant (bit 0: also unpack in place and apart;
+// bit 1: header_size 80; bit 2: wrong magic; bit 3: set image_size and
+// packed_size to what the shape needs; bit 4: take the in-place row limit
+// from byte 69; bit 5: header_size 60 + the first stream byte, inside the
+// header below 76; bit 6: stream the pixels past the cache whatever the
+// frame's size, as large frames are), bytes 1..68 are the descriptor, the
+// rest fills the packed stream, repeated.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +20,7 @@
 
 #include "image_data.h"
 #include "reference_unpacker.h"
+#include "unpack_kernels.h"
 
 namespace {
 
@@ -104,9 +108,10 @@ void CheckContainer(uint8_t variant, const TQDEV_FRAME_INFO &info, const uint8_t
     Require(expected.empty() || std::memcmp(expected.data(), pixels.data(), expected.size()) == 0);
 }
 
-// Packed stream at the start of a buffer that then receives the pixels.
-void CheckInPlace(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const uint8_t *stream,
-                  size_t streamSize) {
+// Packed stream at the start of a buffer that then receives the pixels, and
+// the same stream unpacked into a buffer of its own.
+void CheckInPlace(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const StreamingFrom &streaming,
+                  const uint8_t *stream, size_t streamSize) {
     if (!FrameInfoIsConsistent(info))
         return;
     const FrameGeometry geo = DeriveGeometry(info);
@@ -120,10 +125,19 @@ void CheckInPlace(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const uint8_t 
     std::vector<uint8_t> expected(buffer.data(), buffer.data() + size);
     ReferenceUnpackFrame(info, rowLimit, packed.data(),
                          reinterpret_cast<uint16_t *>(expected.data()));
-    Require(UnpackFrame(info, rowLimit, buffer.data(),
-                        reinterpret_cast<uint16_t *>(buffer.data())) == TQDEV_RESULT_OK);
+    Guarded apart(size);
+    Fill(apart.data(), size, stream, streamSize);
+    const UnpackKernels &kernels = BestUnpackKernels();
+    Require(UnpackFrameWith(kernels, info, rowLimit, buffer.data(),
+                            reinterpret_cast<uint16_t *>(buffer.data()), {},
+                            streaming) == TQDEV_RESULT_OK);
+    Require(UnpackFrameWith(kernels, info, rowLimit, packed.data(),
+                            reinterpret_cast<uint16_t *>(apart.data()), {},
+                            streaming) == TQDEV_RESULT_OK);
     buffer.CheckGuards();
+    apart.CheckGuards();
     Require(size == 0 || std::memcmp(expected.data(), buffer.data(), size) == 0);
+    Require(size == 0 || std::memcmp(expected.data(), apart.data(), size) == 0);
 }
 
 } // namespace
@@ -143,7 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const int32_t rowLimit = (variant & 16) != 0 && streamSize > 0
                                      ? static_cast<int32_t>(stream[0]) - 2
                                      : info.line_count;
-        CheckInPlace(info, rowLimit, stream, streamSize);
+        const StreamingFrom streaming = (variant & 64) != 0 ? StreamingFrom{0, 0} : StreamingFrom{};
+        CheckInPlace(info, rowLimit, streaming, stream, streamSize);
     }
     return 0;
 }

@@ -19,13 +19,6 @@
 namespace {
 
 constexpr int64_t kChunkSamples = 2048;
-// Frames with more pixel bytes than this are stored past the cache by the
-// kernels that can: keeping them would push the packed data out of it.
-constexpr int64_t kStreamBytes = 8 << 20;
-// In place, streaming slows the walk itself but leaves memory bandwidth to a
-// camera delivering the next frame meanwhile (live focus); frames that fit in
-// the last-level cache (32 MiB on the machine measured) are stored through it.
-constexpr int64_t kInPlaceStreamBytes = 32 << 20;
 // Room for a chunk's groups: up to 7 samples before and after the window.
 constexpr int64_t kScratchSamples = kChunkSamples + 32;
 
@@ -626,14 +619,15 @@ uint32_t WalkBehindInput(const Plan &plan, const UnpackKernels &kernels, const S
 }
 
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
-                           uint16_t *destination, const UnpackWorkspace &workspace) {
+                           uint16_t *destination, const UnpackWorkspace &workspace,
+                           int64_t streamFrom) {
     bool turned = false;
     const int64_t leading = LeadingRows(plan, kernels, reinterpret_cast<uintptr_t>(source.At(0)),
                                         reinterpret_cast<uintptr_t>(destination), &turned);
     if (leading >= 0 && !turned) {
         Plan walked = plan;
         walked.stream = kernels.decodeGroupsBackwardStreaming != nullptr &&
-                        kernels.storeStreaming != nullptr && PixelBytes(plan) > kInPlaceStreamBytes;
+                        kernels.storeStreaming != nullptr && PixelBytes(plan) > streamFrom;
         return WalkBehindInput(walked, kernels, source, destination, workspace, leading);
     }
     if (leading >= 0) {
@@ -665,7 +659,7 @@ uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const
 
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
                          int32_t rowLimit, const void *source, uint16_t *destination,
-                         const UnpackWorkspace &workspace) {
+                         const UnpackWorkspace &workspace, const StreamingFrom &streaming) {
     if (!FrameInfoIsConsistent(info))
         return TQDEV_RESULT_INVALID_PARAMETER;
     const Plan plan = MakePlan(info, rowLimit);
@@ -678,9 +672,9 @@ uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &i
     const Span pixels{output,
                       output + static_cast<uintptr_t>(int64_t{plan.geo.m} * plan.geo.n * 2)};
     if (input.Meets(pixels))
-        return UnpackOverlapping(plan, kernels, packed, destination, workspace);
+        return UnpackOverlapping(plan, kernels, packed, destination, workspace, streaming.inPlace);
     Plan separate = plan;
-    separate.stream = kernels.finishStreaming != nullptr && PixelBytes(plan) > kStreamBytes;
+    separate.stream = kernels.finishStreaming != nullptr && PixelBytes(plan) > streaming.separate;
     WalkSeparate(separate, kernels, packed, destination);
     if (separate.stream)
         kernels.finishStreaming();

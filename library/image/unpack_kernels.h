@@ -57,8 +57,21 @@ const UnpackKernels *Avx2UnpackKernels();
 // The fastest form this CPU runs, chosen once.
 const UnpackKernels &BestUnpackKernels();
 
+// Pixel bytes above which a frame is stored past the cache, by the kernels
+// that can. Separate buffers: keeping the pixels would push the packed data
+// out of the cache. In place, streaming slows the walk itself but leaves
+// memory bandwidth to a camera delivering the next frame meanwhile (live
+// focus); frames that fit in the last-level cache (32 MiB on the machine
+// measured) are stored through it.
+struct StreamingFrom {
+    int64_t separate = int64_t{8} << 20;
+    int64_t inPlace = int64_t{32} << 20;
+};
+
 // UnpackFrame with a given set of kernels, so tests can hold every form to
-// the same pixels.
+// the same pixels, and with lower streaming thresholds, so they reach the
+// streaming paths on small frames.
 uint32_t UnpackFrameWith(const UnpackKernels &kernels, const TQDEV_FRAME_INFO &info,
                          int32_t rowLimit, const void *source, uint16_t *destination,
-                         const UnpackWorkspace &workspace = {});
+                         const UnpackWorkspace &workspace = {},
+                         const StreamingFrom &streaming = {});
