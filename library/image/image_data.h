@@ -69,8 +69,8 @@ struct UnpackWorkspace {
 };
 // The workspace an unpack in place (source and destination the same buffer)
 // of this frame takes: the first rows that cannot stay behind their packed
-// bytes. 0 when it needs none, or when no row walk exists (the unpack then
-// takes what it needs at the time).
+// bytes, or all packed rows when no walk exists; 0 when it needs none. Made
+// once, it spares every frame an allocation.
 uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit);
 // True when that unpack needs nothing beyond the workspace, so cannot fail.
 bool InPlaceTakesOnlyTheWorkspace(const TQDEV_FRAME_INFO &info, int32_t rowLimit);

@@ -8,7 +8,8 @@
 // an order in which no store reaches packed bytes still to be read; rows that
 // no such order can keep behind their input (the first rows of a frame with
 // lines above its window) are copied to the workspace first. Only when no
-// such walk exists are all packed rows copied aside.
+// such walk exists are all packed rows copied aside, into the workspace when
+// the caller sized it for that.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -445,24 +446,23 @@ struct Span {
     bool Meets(const Span &other) const { return begin < other.end && other.begin < end; }
 };
 
-Span PackedBytes(const Source &source, const Chunk &chunk) {
+// `source` is the address of stream byte 0.
+Span PackedBytes(uintptr_t source, const Chunk &chunk) {
     const int64_t first = chunk.first / 8 * 12;
     const int64_t end = (chunk.first + chunk.count + 7) / 8 * 12;
-    return {reinterpret_cast<uintptr_t>(source.At(first)),
-            reinterpret_cast<uintptr_t>(source.At(first)) + static_cast<uintptr_t>(end - first)};
+    return {source + static_cast<uintptr_t>(first), source + static_cast<uintptr_t>(end)};
 }
 
-Span PixelBytes(const Plan &plan, const uint16_t *destination, const Chunk &chunk) {
-    const auto begin =
-        reinterpret_cast<uintptr_t>(destination + chunk.row * plan.geo.n + chunk.pixel);
+Span PixelBytes(const Plan &plan, uintptr_t destination, const Chunk &chunk) {
+    const uintptr_t begin =
+        destination + static_cast<uintptr_t>((chunk.row * plan.geo.n + chunk.pixel) * 2);
     return {begin, begin + static_cast<uintptr_t>(chunk.pixels) * 2};
 }
 
 // True when walking the chunks in the given order never stores a pixel over
 // packed bytes that a chunk visited later still reads. The chunks visited
 // after a given one all read within one span: the hull of their packed bytes.
-bool WalkIsSafe(const Plan &plan, const Source &source, const uint16_t *destination,
-                bool backward) {
+bool WalkIsSafe(const Plan &plan, uintptr_t source, uintptr_t destination, bool backward) {
     bool safe = true;
     bool any = false;
     Span later{0, 0};
@@ -547,15 +547,17 @@ void SwapRows(uint16_t *a, uint16_t *b, int64_t count, Scratch &scratch) {
     }
 }
 
-// A whole flipped or mirrored frame has no walk that keeps behind its input,
-// but its pixels are those of the plain frame with rows or columns reversed:
-// the plain frame is unpacked in place, then turned. Mirroring commutes with
-// binning only when the bins tile the row and all of each bin counts.
+// A flipped or mirrored frame has no walk that keeps behind its input, but
+// its pixels are those of the plain frame with rows or columns reversed: the
+// plain frame is unpacked in place, then turned. Rows change places only when
+// all of them are made (rows left out keep what the buffer held); mirroring
+// turns each row made. Mirroring commutes with binning only when the bins
+// tile the row and all of each bin counts.
 bool CanTurnAfterwards(const Plan &plan) {
     const bool whole = plan.endLine - plan.firstLine == plan.geo.m;
     const bool mirrorCommutes =
         !plan.mirror || plan.geo.hb == 1 || (!plan.subsample && plan.width % plan.geo.hb == 0);
-    return (plan.flip || plan.mirror) && whole && mirrorCommutes;
+    return (plan.flip || plan.mirror) && (whole || !plan.flip) && mirrorCommutes;
 }
 
 Plan PlainOf(const Plan &plan) {
@@ -573,7 +575,7 @@ void Turn(const Plan &plan, const UnpackKernels &kernels, uint16_t *destination)
         for (int64_t row = 0; row < m / 2; ++row)
             SwapRows(destination + row * n, destination + (m - 1 - row) * n, n, scratch);
     } else {
-        for (int64_t row = 0; row < m; ++row)
+        for (int64_t row = 0; row < plan.endLine - plan.firstLine; ++row)
             ReverseInPlace(kernels, destination + row * n, n, scratch);
     }
 }
@@ -618,35 +620,56 @@ uint32_t WalkBehindInput(const Plan &plan, const UnpackKernels &kernels, const S
     return TQDEV_RESULT_OK;
 }
 
+// How an unpack in place goes, and the memory it takes: the backward row
+// walk, of the frame or of its plain form turned afterwards, its first rows
+// through the workspace; else a chunk walk, which takes none; else all packed
+// rows copied aside.
+struct Route {
+    enum Way { kRows, kTurned, kChunksBackward, kChunksForward, kCopy } way;
+    int64_t leading; // first rows of the row walk made from the workspace
+    int64_t bytes;
+};
+
+// `source` is the address of stream byte 0.
+Route RouteOverlapping(const Plan &plan, const UnpackKernels &kernels, uintptr_t source,
+                       uintptr_t destination) {
+    bool turned = false;
+    const int64_t leading = LeadingRows(plan, kernels, source, destination, &turned);
+    if (leading >= 0)
+        return {turned ? Route::kTurned : Route::kRows, leading, LeadingRowBytes(plan, leading)};
+    // Pixels that outgrow the packed bytes are walked from the end; binned
+    // or windowed frames shrink, so they are walked from the start.
+    if (WalkIsSafe(plan, source, destination, true))
+        return {Route::kChunksBackward, 0, 0};
+    if (WalkIsSafe(plan, source, destination, false))
+        return {Route::kChunksForward, 0, 0};
+    return {Route::kCopy, 0, LineByte(plan, plan.endLine) - LineByte(plan, plan.firstLine)};
+}
+
 uint32_t UnpackOverlapping(const Plan &plan, const UnpackKernels &kernels, const Source &source,
                            uint16_t *destination, const UnpackWorkspace &workspace,
                            int64_t streamFrom) {
-    bool turned = false;
-    const int64_t leading = LeadingRows(plan, kernels, reinterpret_cast<uintptr_t>(source.At(0)),
-                                        reinterpret_cast<uintptr_t>(destination), &turned);
-    if (leading >= 0 && !turned) {
+    const Route route = RouteOverlapping(plan, kernels, reinterpret_cast<uintptr_t>(source.At(0)),
+                                         reinterpret_cast<uintptr_t>(destination));
+    if (route.way == Route::kRows) {
         Plan walked = plan;
         walked.stream = kernels.decodeGroupsBackwardStreaming != nullptr &&
                         kernels.storeStreaming != nullptr && PixelBytes(plan) > streamFrom;
-        return WalkBehindInput(walked, kernels, source, destination, workspace, leading);
+        return WalkBehindInput(walked, kernels, source, destination, workspace, route.leading);
     }
-    if (leading >= 0) {
+    if (route.way == Route::kTurned) {
         const uint32_t result =
-            WalkBehindInput(PlainOf(plan), kernels, source, destination, workspace, leading);
+            WalkBehindInput(PlainOf(plan), kernels, source, destination, workspace, route.leading);
         if (result == TQDEV_RESULT_OK)
             Turn(plan, kernels, destination);
         return result;
     }
-    // Pixels that outgrow the packed bytes are walked from the end; binned
-    // or windowed frames shrink, so they are walked from the start.
-    for (const bool backward : {true, false}) {
-        if (WalkIsSafe(plan, source, destination, backward)) {
-            WalkChunks(plan, kernels, source, destination, backward);
-            return TQDEV_RESULT_OK;
-        }
+    if (route.way != Route::kCopy) {
+        WalkChunks(plan, kernels, source, destination, route.way == Route::kChunksBackward);
+        return TQDEV_RESULT_OK;
     }
     const int64_t begin = LineByte(plan, plan.firstLine);
-    const int64_t bytes = LineByte(plan, plan.endLine) - begin;
+    const int64_t bytes = route.bytes;
     Borrowed copy(workspace, bytes);
     if (copy.data() == nullptr)
         return TQDEV_RESULT_OUT_OF_MEMORY;
@@ -686,14 +709,9 @@ uint32_t UnpackFrame(const TQDEV_FRAME_INFO &info, int32_t rowLimit, const void 
     return UnpackFrameWith(BestUnpackKernels(), info, rowLimit, source, destination, workspace);
 }
 
-bool InPlaceTakesOnlyTheWorkspace(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
-    if (!FrameInfoIsConsistent(info))
-        return false;
-    const Plan plan = MakePlan(info, rowLimit);
-    if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
-        return true;
-    bool turned = false;
-    return LeadingRows(plan, BestUnpackKernels(), 0, 0, &turned) >= 0;
+// The workspace covers whatever route the unpack takes, the copy too.
+bool InPlaceTakesOnlyTheWorkspace(const TQDEV_FRAME_INFO &info, int32_t /*rowLimit*/) {
+    return FrameInfoIsConsistent(info);
 }
 
 uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
@@ -703,7 +721,5 @@ uint64_t InPlaceWorkspaceBytes(const TQDEV_FRAME_INFO &info, int32_t rowLimit) {
     if (plan.endLine <= plan.firstLine || plan.geo.n == 0)
         return 0;
     // One buffer: the addresses are offsets from its start.
-    bool turned = false;
-    const int64_t leading = LeadingRows(plan, BestUnpackKernels(), 0, 0, &turned);
-    return leading > 0 ? static_cast<uint64_t>(LeadingRowBytes(plan, leading)) : 0;
+    return static_cast<uint64_t>(RouteOverlapping(plan, BestUnpackKernels(), 0, 0).bytes);
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include "image_test_support.h"
 #include "reference_unpacker.h"
@@ -114,53 +115,81 @@ TEST(UnpackFrame, RefusesAnInconsistentDescriptorWritingNothing) {
 }
 
 // The camera's layout in place (dark columns on the left, a reference line on
-// top), flipped or mirrored too: only the first rows, which would overtake
-// their packed bytes, go through the workspace; without memory for them
-// nothing is written.
+// top), flipped or mirrored too, whole or cut short by the row limit (the
+// capture leaves out the last line, which without a status line below is a
+// window row): every frame unpacks within a workspace made once, allocating
+// nothing. Only the first rows, which would overtake their packed bytes, go
+// through it, but a flipped frame cut short, whose rows left out keep what the
+// buffer held, is copied aside. Without memory nothing is written.
 TEST(UnpackFrame, CameraLayoutInPlaceTakesOnlyTheWorkspace) {
-    for (const uint32_t flags : {0u, uint32_t{TQDEV_FRAME_FLIP}, uint32_t{TQDEV_FRAME_MIRROR},
-                                 uint32_t{TQDEV_FRAME_FLIP | TQDEV_FRAME_MIRROR}}) {
-        SCOPED_TRACE(flags);
-        const TQDEV_FRAME_INFO info = MakeInfo({.lineWidth = 260,
-                                                .lineCount = 41,
-                                                .left = 4,
-                                                .top = 1,
-                                                .width = 256,
-                                                .height = 40,
-                                                .flags = flags});
-        const FrameGeometry geo = DeriveGeometry(info);
-        std::mt19937 random(5);
-        const std::vector<uint8_t> packed =
-            PackStream(RandomSamples(static_cast<size_t>(geo.total), random));
-        std::vector<uint16_t> expected(static_cast<size_t>(geo.m) * geo.n);
-        ReferenceUnpackFrame(info, info.line_count, packed.data(), expected.data());
-        EXPECT_TRUE(InPlaceTakesOnlyTheWorkspace(info, info.line_count));
-        const uint64_t need = InPlaceWorkspaceBytes(info, info.line_count);
-        EXPECT_GT(need, 0u);
-        EXPECT_LE(need, packed.size() / 8); // a few rows, not the frame
+    struct Layout {
+        const char *name;
+        uint32_t width, vb;
+        int32_t statusLines;
+    };
+    const Layout layouts[] = {
+        {"status line below", 256, 1, 1},
+        {"no status line", 256, 1, 0},
+        {"binned lines, no status line", 256, 2, 0},
+        {"narrower window, no status line", 200, 1, 0},
+    };
+    for (const Layout &layout : layouts) {
+        for (const uint32_t flags : {0u, uint32_t{TQDEV_FRAME_FLIP}, uint32_t{TQDEV_FRAME_MIRROR},
+                                     uint32_t{TQDEV_FRAME_FLIP | TQDEV_FRAME_MIRROR}}) {
+            const uint32_t height = 40 * layout.vb;
+            const auto vb = static_cast<int32_t>(layout.vb);
+            const TQDEV_FRAME_INFO info =
+                MakeInfo({.lineWidth = static_cast<int32_t>(layout.width) + 4,
+                          .lineCount = static_cast<int32_t>(height) + vb * (1 + layout.statusLines),
+                          .left = 4,
+                          .top = vb,
+                          .width = layout.width,
+                          .height = height,
+                          .vb = layout.vb,
+                          .flags = flags});
+            const FrameGeometry geo = DeriveGeometry(info);
+            std::mt19937 random(5);
+            const std::vector<uint8_t> packed =
+                PackStream(RandomSamples(static_cast<size_t>(geo.total), random));
+            std::vector<uint16_t> start(static_cast<size_t>(geo.m) * geo.n);
+            std::memcpy(start.data(), packed.data(), packed.size());
+            for (const int32_t rowLimit : {info.line_count, info.line_count - 1}) {
+                SCOPED_TRACE(std::string(layout.name) + " flags " + std::to_string(flags) +
+                             " limit " + std::to_string(rowLimit));
+                std::vector<uint16_t> expected = start;
+                ReferenceUnpackFrame(info, rowLimit, packed.data(), expected.data());
+                EXPECT_TRUE(InPlaceTakesOnlyTheWorkspace(info, rowLimit));
+                const uint64_t need = InPlaceWorkspaceBytes(info, rowLimit);
+                const bool cutFlipped = rowLimit < geo.g + geo.m && (flags & TQDEV_FRAME_FLIP) != 0;
+                EXPECT_GT(need, 0u);
+                // A few rows, not the frame, unless it is copied aside.
+                EXPECT_LE(need, cutFlipped ? packed.size() : packed.size() / 8);
 
-        static int allocations;
-        const auto count = [](uint64_t) -> void * {
-            ++allocations;
-            return nullptr;
-        };
-        std::vector<uint8_t> kept(need);
-        const UnpackWorkspace none{nullptr, 0, count, nullptr};
-        const UnpackWorkspace workspace{kept.data(), need, count, nullptr};
-        for (const UnpackKernels *kernels : AllKernels()) {
-            SCOPED_TRACE(kernels->name);
-            std::vector<uint16_t> buffer(expected.size());
-            std::memcpy(buffer.data(), packed.data(), packed.size());
-            const std::vector<uint16_t> before = buffer;
-            allocations = 0;
-            EXPECT_EQ(TQDEV_RESULT_OUT_OF_MEMORY,
-                      UnpackFrameWith(*kernels, info, info.line_count, buffer.data(), buffer.data(),
-                                      none));
-            EXPECT_EQ(before, buffer);
-            EXPECT_EQ(TQDEV_RESULT_OK, UnpackFrameWith(*kernels, info, info.line_count,
-                                                       buffer.data(), buffer.data(), workspace));
-            EXPECT_EQ(expected, buffer);
-            EXPECT_EQ(allocations, 1); // only the refused one
+                static int allocations;
+                const auto count = [](uint64_t) -> void * {
+                    ++allocations;
+                    return nullptr;
+                };
+                std::vector<uint8_t> kept(need);
+                const UnpackWorkspace none{nullptr, 0, count, nullptr};
+                const UnpackWorkspace workspace{kept.data(), need, count, nullptr};
+                for (const UnpackKernels *kernels : AllKernels()) {
+                    SCOPED_TRACE(kernels->name);
+                    std::vector<uint16_t> buffer = start;
+                    allocations = 0;
+                    EXPECT_EQ(TQDEV_RESULT_OUT_OF_MEMORY,
+                              UnpackFrameWith(*kernels, info, rowLimit, buffer.data(),
+                                              buffer.data(), none));
+                    EXPECT_EQ(start, buffer);
+                    EXPECT_EQ(allocations, 1); // the refused one
+                    allocations = 0;
+                    EXPECT_EQ(TQDEV_RESULT_OK,
+                              UnpackFrameWith(*kernels, info, rowLimit, buffer.data(),
+                                              buffer.data(), workspace));
+                    EXPECT_EQ(expected, buffer);
+                    EXPECT_EQ(allocations, 0);
+                }
+            }
         }
     }
 }
