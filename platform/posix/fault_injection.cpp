@@ -46,6 +46,18 @@ struct Fault {
     std::uint32_t callsLeft; // 1: the next call fails
     DWORD error;
     std::thread::id thread; // none: calls of every thread count
+    // For the next thread created: claimed by its thread object before it
+    // runs, then bound to its id; no call counts until then.
+    bool nextThread;
+    const void *owner;
+    // Allocations only: counts those of exactly this size.
+    bool sized;
+    std::uint64_t size;
+
+    bool Counts(Call made, std::uint64_t madeSize) const {
+        return call == made && !nextThread && owner == nullptr && (!sized || size == madeSize) &&
+               (thread == std::thread::id{} || thread == std::this_thread::get_id());
+    }
 };
 
 struct Faults {
@@ -63,6 +75,10 @@ Faults &State() {
 } // namespace
 
 bool InjectedFault(Call call, DWORD *error) {
+    return InjectedFault(call, error, 0);
+}
+
+bool InjectedFault(Call call, DWORD *error, std::uint64_t size) {
     Faults &faults = State();
     if (faults.armed.load(std::memory_order_acquire) == 0) {
         return false;
@@ -70,9 +86,7 @@ bool InjectedFault(Call call, DWORD *error) {
     std::lock_guard guard(faults.lock);
     bool fail = false;
     for (auto it = faults.pending.begin(); it != faults.pending.end();) {
-        const bool counted = it->call == call && (it->thread == std::thread::id{} ||
-                                                  it->thread == std::this_thread::get_id());
-        if (counted && --it->callsLeft == 0) {
+        if (it->Counts(call, size) && --it->callsLeft == 0) {
             if (!fail) {
                 *error = it->error;
                 fail = true;
@@ -87,13 +101,42 @@ bool InjectedFault(Call call, DWORD *error) {
     return fail;
 }
 
+void ClaimNextThreadFaults(const void *owner) {
+    Faults &faults = State();
+    if (faults.armed.load(std::memory_order_acquire) == 0) {
+        return;
+    }
+    std::lock_guard guard(faults.lock);
+    for (Fault &fault : faults.pending) {
+        if (fault.nextThread) {
+            fault.nextThread = false;
+            fault.owner = owner;
+        }
+    }
+}
+
+void BindClaimedFaults(const void *owner) {
+    Faults &faults = State();
+    if (faults.armed.load(std::memory_order_acquire) == 0) {
+        return;
+    }
+    std::lock_guard guard(faults.lock);
+    for (Fault &fault : faults.pending) {
+        if (fault.owner == owner) {
+            fault.owner = nullptr;
+            fault.thread = std::this_thread::get_id();
+        }
+    }
+}
+
 } // namespace tqsim
 
 using namespace tqsim;
 
 namespace {
 
-int ArmFault(const char *function, uint32_t nth, uint32_t error, std::thread::id thread) {
+int ArmFault(const char *function, uint32_t nth, uint32_t error, std::thread::id thread,
+             bool nextThread = false, bool sized = false, std::uint64_t size = 0) {
     if (function == nullptr || nth == 0) {
         return -1;
     }
@@ -101,7 +144,8 @@ int ArmFault(const char *function, uint32_t nth, uint32_t error, std::thread::id
         if (std::strcmp(callNames[i], function) == 0) {
             Faults &faults = State();
             std::lock_guard guard(faults.lock);
-            faults.pending.push_back({static_cast<Call>(i), nth, error, thread});
+            faults.pending.push_back(
+                {static_cast<Call>(i), nth, error, thread, nextThread, nullptr, sized, size});
             faults.armed.store(static_cast<std::uint32_t>(faults.pending.size()),
                                std::memory_order_release);
             return 0;
@@ -118,6 +162,14 @@ int TqsimFailCall(const char *function, uint32_t nth, uint32_t error) {
 
 int TqsimFailCallOnThread(const char *function, uint32_t nth, uint32_t error) {
     return ArmFault(function, nth, error, std::this_thread::get_id());
+}
+
+int TqsimFailCallOnNextThread(const char *function, uint32_t nth, uint32_t error) {
+    return ArmFault(function, nth, error, std::thread::id{}, true);
+}
+
+int TqsimFailAllocationOfSize(uint64_t bytes, uint32_t nth) {
+    return ArmFault("HeapAlloc", nth, 0, std::thread::id{}, false, true, bytes);
 }
 
 void TqsimClearFaults(void) {

@@ -38,7 +38,7 @@ HANDLE WINAPI GetProcessHeap(void) {
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     DWORD error = 0;
     // A failing HeapAlloc only returns null; it does not set the last error.
-    if (InjectedFault(Call::HeapAlloc, &error) || heap != processHeap) {
+    if (InjectedFault(Call::HeapAlloc, &error, bytes) || heap != processHeap) {
         return nullptr;
     }
     // A zero-byte request still yields a distinct block, as on Windows.

@@ -187,6 +187,12 @@ enum class Call {
 // Counts one call of the function; true (with the error) when this call is to
 // fail.
 bool InjectedFault(Call call, DWORD *error);
+// The same for an allocation of this many bytes.
+bool InjectedFault(Call call, DWORD *error, std::uint64_t size);
+// Faults armed for the next thread: claimed for a thread object as it is
+// created, then bound to the thread as it starts, before it calls anything.
+void ClaimNextThreadFaults(const void *owner);
+void BindClaimedFaults(const void *owner);
 
 // ---- Small helpers ---------------------------------------------------------
 

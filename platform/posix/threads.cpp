@@ -14,6 +14,7 @@ std::atomic<DWORD> nextThreadId{1};
 
 void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE start,
                LPVOID parameter) {
+    BindClaimedFaults(thread.get());
     DWORD exitCode = start(parameter);
     AbandonOwnedMutexes();
     // Lowered before the handle is signalled: whoever saw the thread end also
@@ -43,6 +44,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
         return FailWith<HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
     }
     auto thread = std::make_shared<ThreadObject>();
+    ClaimNextThreadFaults(thread.get());
     runningThreads.fetch_add(1, std::memory_order_acq_rel);
     try {
         std::thread(RunThread, thread, start, parameter).detach();

@@ -420,6 +420,14 @@ TQSIM_API int TqsimFailCall(const char *function, uint32_t nth, uint32_t error);
  * "WaitForSingleObject", which the library's own threads call as well. */
 TQSIM_API int TqsimFailCallOnThread(const char *function, uint32_t nth, uint32_t error);
 
+/* As TqsimFailCallOnThread, counting only the calls of the next thread that
+ * CreateThread makes (a completion thread, say), from its start. */
+TQSIM_API int TqsimFailCallOnNextThread(const char *function, uint32_t nth, uint32_t error);
+
+/* Makes the nth next HeapAlloc of exactly this many bytes, by any thread,
+ * fail: an allocation picked out by its size. */
+TQSIM_API int TqsimFailAllocationOfSize(uint64_t bytes, uint32_t nth);
+
 /* Forgets every pending fault. */
 TQSIM_API void TqsimClearFaults(void);
 
