@@ -15,6 +15,8 @@ enum CaptureStateCode : uint32_t {
 };
 
 struct CaptureContext {
+    // Parked when the caller's wait failed: the chain may still run.
+    ParkedRecord parked;
     uint32_t state;
     uint32_t device;
     uint32_t result;

@@ -157,6 +157,16 @@ void DestroyCaptureContext(CaptureContext *capture) {
     FreeMemory(capture);
 }
 
+namespace {
+
+void ReleaseParkedCapture(void *owner) {
+    auto *capture = static_cast<CaptureContext *>(owner);
+    CloseSyncEvent(capture->event);
+    DestroyCaptureContext(capture);
+}
+
+} // namespace
+
 uint32_t CaptureImage(uint32_t device, TQDEV_CAPTURE_PARAMS *params, TQDEV_PROGRESS *progress) {
     uint32_t result = TQDEV_RESULT_INVALID_PARAMETER;
     if (params != nullptr) {
@@ -172,7 +182,11 @@ uint32_t CaptureImage(uint32_t device, TQDEV_CAPTURE_PARAMS *params, TQDEV_PROGR
             return TQDEV_RESULT_OK; // the chain of requests owns the context now
         }
         result = WaitSyncEvent(capture->event);
-        if (result == TQDEV_RESULT_OK) {
+        if (result != TQDEV_RESULT_OK) {
+            // The chain goes on and will still use the context.
+            ParkUntilTermination(&capture->parked, ReleaseParkedCapture, capture);
+            capture = nullptr;
+        } else {
             result = capture->result;
         }
     }

@@ -29,20 +29,21 @@ uint32_t FrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params, uint32_t
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
     TQDEV_FRAME_INFO info{};
-    // The event comes first: when both fail, its failure is the one reported.
-    SyncEvent event = CreateWaitEvent();
-    if (event == nullptr) {
-        return TQDEV_RESULT_SYSTEM_ERROR;
+    // The context comes first: when both fail, its failure is the one reported.
+    uint32_t result = TQDEV_RESULT_OK;
+    SyncContext *sync = NewSyncContext(&result);
+    if (sync == nullptr) {
+        return result;
     }
     TQDEV_CAPTURE_SETTINGS settings;
-    uint32_t result = BuildCaptureSettings(params, &settings);
+    result = BuildCaptureSettings(params, &settings);
     if (result != TQDEV_RESULT_OK) {
-        CloseSyncEvent(event);
+        EndSyncContext(sync);
         return result;
     }
     *size = 0;
-    result = SubmitAndWait(event, device, kRequestFrameInfo, &info, sizeof info, &settings);
-    CloseSyncEvent(event);
+    result = SubmitAndWait(sync, device, kRequestFrameInfo, &info, sizeof info, &settings);
+    EndSyncContext(sync);
     if (result == TQDEV_RESULT_OK) {
         bool packed = (params->flags & TQDEV_FLAG_PACKED_OUTPUT) != 0;
         *size = packed ? ImageHeaderSize() + info.packed_size : info.image_size;
@@ -54,18 +55,19 @@ uint32_t WriteCaptureParams(uint32_t device, const TQDEV_CAPTURE_PARAMS *params)
     if (params == nullptr) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
-    SyncEvent event = CreateWaitEvent();
-    if (event == nullptr) {
-        return TQDEV_RESULT_SYSTEM_ERROR;
+    uint32_t result = TQDEV_RESULT_OK;
+    SyncContext *sync = NewSyncContext(&result);
+    if (sync == nullptr) {
+        return result;
     }
     TQDEV_CAPTURE_SETTINGS settings;
-    uint32_t result = BuildCaptureSettings(params, &settings);
+    result = BuildCaptureSettings(params, &settings);
     if (result == TQDEV_RESULT_OK) {
         // The driver answers with the frame descriptor; nobody asked for it here.
         TQDEV_FRAME_INFO discarded{};
-        result = SubmitAndWait(event, device, kRequestFrameInfo, &discarded, sizeof discarded,
-                               &settings);
+        result =
+            SubmitAndWait(sync, device, kRequestFrameInfo, &discarded, sizeof discarded, &settings);
     }
-    CloseSyncEvent(event);
+    EndSyncContext(sync);
     return result;
 }

@@ -17,18 +17,19 @@ uint32_t WriteFlaws(uint32_t device, int32_t count, const TQDEV_FLAW *entries) {
     if (count < 0 || (count > 0 && entries == nullptr)) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
-    SyncEvent event = CreateWaitEvent();
-    if (event == nullptr) {
-        return TQDEV_RESULT_SYSTEM_ERROR;
+    uint32_t result = TQDEV_RESULT_OK;
+    SyncContext *sync = NewSyncContext(&result);
+    if (sync == nullptr) {
+        return result;
     }
-    uint32_t result = TQDEV_RESULT_INVALID_PARAMETER;
     if (count > kMaxFlawsWritten) {
         TQDEV_DIAG("Number of flaws exceed the maximum allowed\n");
+        result = TQDEV_RESULT_INVALID_PARAMETER;
     } else {
-        result = SubmitAndWait(event, device, kRequestWriteFlaws, const_cast<TQDEV_FLAW *>(entries),
+        result = SubmitAndWait(sync, device, kRequestWriteFlaws, const_cast<TQDEV_FLAW *>(entries),
                                static_cast<uint32_t>(count * kFlawBytes));
     }
-    CloseSyncEvent(event);
+    EndSyncContext(sync);
     return result;
 }
 

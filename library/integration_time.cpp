@@ -6,6 +6,7 @@
 namespace {
 
 struct IntegrationTimeContext {
+    ParkedRecord parked; // when the caller's wait failed
     uint32_t result;
     SyncEvent event;          // synchronous form only
     uint32_t *value;          // the caller's output word
@@ -24,6 +25,12 @@ void IntegrationTimeCompletion(const TQDEV_STATUS *status, void * /*data*/, void
     } else {
         FreeMemory(request);
     }
+}
+
+void ReleaseParkedRequest(void *owner) {
+    auto *request = static_cast<IntegrationTimeContext *>(owner);
+    CloseSyncEvent(request->event);
+    FreeMemory(request);
 }
 
 uint32_t PrepareCompletion(IntegrationTimeContext *request, TQDEV_PROGRESS *progress) {
@@ -61,7 +68,11 @@ uint32_t GetIntegrationTime(uint32_t device, uint32_t *value, const uint32_t *gu
             return TQDEV_RESULT_OK; // the completion frees the context
         }
         result = WaitSyncEvent(request->event);
-        if (result == TQDEV_RESULT_OK) {
+        if (result != TQDEV_RESULT_OK) {
+            // The completion may still come and use the context.
+            ParkUntilTermination(&request->parked, ReleaseParkedRequest, request);
+            request = nullptr;
+        } else {
             result = request->result;
         }
     }

@@ -20,27 +20,76 @@ SyncEvent CreateWaitEvent() {
     return event;
 }
 
-uint32_t SubmitAndWait(SyncEvent event, uint32_t device, uint32_t request, void *data,
+namespace {
+
+void ReleaseSyncContext(void *owner) {
+    auto *sync = static_cast<SyncContext *>(owner);
+    CloseSyncEvent(sync->event);
+    FreeMemory(sync);
+}
+
+} // namespace
+
+SyncContext *NewSyncContext(uint32_t *result) {
+    auto *sync = static_cast<SyncContext *>(AllocateZeroed(sizeof(SyncContext)));
+    if (sync == nullptr) {
+        TQDEV_DIAG("Could not allocate memory\n");
+        *result = TQDEV_RESULT_OUT_OF_MEMORY;
+        return nullptr;
+    }
+    sync->event = CreateWaitEvent();
+    if (sync->event == nullptr) {
+        FreeMemory(sync);
+        *result = TQDEV_RESULT_SYSTEM_ERROR;
+        return nullptr;
+    }
+    *result = TQDEV_RESULT_OK;
+    return sync;
+}
+
+void EndSyncContext(SyncContext *sync) {
+    if (sync->waitFailed) {
+        ParkUntilTermination(&sync->parked, ReleaseSyncContext, sync);
+    } else {
+        ReleaseSyncContext(sync);
+    }
+}
+
+uint32_t SubmitAndWait(SyncContext *sync, uint32_t device, uint32_t request, void *data,
                        uint32_t size, const TQDEV_CAPTURE_SETTINGS *settings) {
-    SyncContext sync{TQDEV_RESULT_OK, event};
-    uint32_t result = SubmitRequest(device, request, data, size, SyncCompletion, &sync, settings);
+    sync->result = TQDEV_RESULT_OK;
+    void *buffer = data;
+    if (data != nullptr && size <= sizeof sync->data) {
+        std::memcpy(sync->data, data, size);
+        buffer = sync->data;
+    }
+    if (settings != nullptr) {
+        sync->settings = *settings;
+        settings = &sync->settings;
+    }
+    uint32_t result = SubmitRequest(device, request, buffer, size, SyncCompletion, sync, settings);
     if (result != TQDEV_RESULT_OK) {
         return result;
     }
-    if (WaitSyncEvent(event) != TQDEV_RESULT_OK) {
+    if (WaitSyncEvent(sync->event) != TQDEV_RESULT_OK) {
+        sync->waitFailed = true;
         return TQDEV_RESULT_SYSTEM_ERROR;
     }
-    return sync.result;
+    if (buffer != data && RequestReturnsData(request)) {
+        std::memcpy(data, sync->data, size);
+    }
+    return sync->result;
 }
 
 uint32_t SyncRequest(uint32_t device, uint32_t request, void *data, uint32_t size,
                      const TQDEV_CAPTURE_SETTINGS *settings) {
-    SyncEvent event = CreateWaitEvent();
-    if (event == nullptr) {
-        return TQDEV_RESULT_SYSTEM_ERROR;
+    uint32_t result = TQDEV_RESULT_OK;
+    SyncContext *sync = NewSyncContext(&result);
+    if (sync == nullptr) {
+        return result;
     }
-    uint32_t result = SubmitAndWait(event, device, request, data, size, settings);
-    CloseSyncEvent(event);
+    result = SubmitAndWait(sync, device, request, data, size, settings);
+    EndSyncContext(sync);
     return result;
 }
 
@@ -60,24 +109,25 @@ uint32_t GetDeviceState(uint32_t device, TQDEV_DEVICE_STATE *state) {
 
 namespace {
 
-// Selects the register, then sends the second request on the same event; the
-// second is not sent when selecting fails. The camera is held for both.
+// Selects the register, then sends the second request on the same context;
+// the second is not sent when selecting fails. The camera is held for both.
 uint32_t RegisterAccess(uint32_t device, uint32_t reg, uint32_t request, uint32_t *value) {
-    SyncEvent event = CreateWaitEvent();
-    if (event == nullptr) {
-        return TQDEV_RESULT_SYSTEM_ERROR;
+    uint32_t result = TQDEV_RESULT_OK;
+    SyncContext *sync = NewSyncContext(&result);
+    if (sync == nullptr) {
+        return result;
     }
     CameraHold hold = nullptr;
-    uint32_t result = HoldCamera(device, &hold);
+    result = HoldCamera(device, &hold);
     if (result == TQDEV_RESULT_OK) {
         uint32_t address = reg;
-        result = SubmitAndWait(event, device, kRequestRegisterAddress, &address, sizeof address);
+        result = SubmitAndWait(sync, device, kRequestRegisterAddress, &address, sizeof address);
         if (result == TQDEV_RESULT_OK) {
-            result = SubmitAndWait(event, device, request, value, sizeof *value);
+            result = SubmitAndWait(sync, device, request, value, sizeof *value);
         }
         ReleaseCamera(hold);
     }
-    CloseSyncEvent(event);
+    EndSyncContext(sync);
     return result;
 }
 

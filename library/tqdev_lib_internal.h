@@ -35,22 +35,38 @@ constexpr uint32_t kRequestRegisterValue = 23;
 constexpr uint32_t kRequestReadRegister = 24;
 
 // One waiting call: the result of its request and the event that wakes it.
+// On the heap: should the wait fail, the completion may still write it and
+// signal the event, so it is parked rather than freed.
 struct SyncContext {
+    ParkedRecord parked;
     uint32_t result;
     SyncEvent event;
+    bool waitFailed;
+    // What the driver reads and writes goes through here when it fits, so
+    // that it too is parked: a record on the caller's stack is not.
+    TQDEV_CAPTURE_SETTINGS settings;
+    alignas(8) uint8_t data[256];
 };
 
 // Completion of every synchronous request: stores status word 0, signals.
 void SyncCompletion(const TQDEV_STATUS *status, void *data, void *context);
 
-// The event of a synchronous call; null (after the diagnostic) on failure.
+// The event of a call that waits; null (after the diagnostic) on failure.
 SyncEvent CreateWaitEvent();
 
-// Sends one request and waits for its completion on the caller's event.
-uint32_t SubmitAndWait(SyncEvent event, uint32_t device, uint32_t request, void *data,
+// A context with its event: null, after the diagnostic, when either cannot be
+// made (*result then says which: 14 or 4).
+SyncContext *NewSyncContext(uint32_t *result);
+// Frees the context, or parks it when a wait on it failed.
+void EndSyncContext(SyncContext *sync);
+
+// Sends one request and waits for its completion on the context; data of up
+// to 256 bytes and the settings travel in the context. After a failed wait
+// (4) the context must not be used again, only ended.
+uint32_t SubmitAndWait(SyncContext *sync, uint32_t device, uint32_t request, void *data,
                        uint32_t size, const TQDEV_CAPTURE_SETTINGS *settings = nullptr);
 
-// One request with an event of its own: 4 when no event can be made.
+// One request with a context of its own.
 uint32_t SyncRequest(uint32_t device, uint32_t request, void *data, uint32_t size,
                      const TQDEV_CAPTURE_SETTINGS *settings = nullptr);
 

@@ -10,7 +10,12 @@
  *
  * Threads: every function may be called from any thread unless its comment says
  * otherwise. Callbacks (notification and progress) run on library threads and
- * must not call TqdevTerminateLibrary, which waits for those threads.
+ * may call every function but the two below, which never wait there:
+ * TqdevInitLibrary returns OK while the library is initialised and
+ * NOT_INITIALIZED once termination has begun; TqdevTerminateLibrary, which
+ * would wait for the caller's own thread, does nothing and returns
+ * SYSTEM_ERROR, or NOT_INITIALIZED once termination has begun. A waiting call
+ * made from a callback blocks that callback's thread until its answer.
  *
  * Records and buffers passed by pointer are used in place and must stay valid
  * until the operation has ended. All multi-byte fields are little-endian.
@@ -344,13 +349,15 @@ TQDEV_STATIC_ASSERT(sizeof(TQDEV_FLAW) == 20, "TQDEV_FLAW is 20 bytes");
  * indices 0, 1, ... and produce no notification); starts the notification
  * thread. A second call while initialised does nothing and returns OK.
  * Returns OK, SYSTEM_ERROR (a platform call failed, a camera's registry values
- * are unreadable), OUT_OF_MEMORY. */
+ * are unreadable), OUT_OF_MEMORY; from a callback, OK or NOT_INITIALIZED
+ * (termination has begun), without waiting. */
 TQDEV_API uint32_t TQDEV_CALL TqdevInitLibrary(void);
 
 /* Stops the notification thread, closes every open camera and forgets the
  * list; returns once no library thread runs library code any more, so the
- * library may be unloaded right after. Must not be called from a notification
- * or progress callback or a completion. Returns OK, NOT_INITIALIZED. */
+ * library may be unloaded right after. Returns OK, NOT_INITIALIZED. From a
+ * callback it cannot wait for its own thread: it does nothing and returns
+ * SYSTEM_ERROR, or NOT_INITIALIZED once termination has begun. */
 TQDEV_API uint32_t TQDEV_CALL TqdevTerminateLibrary(void);
 
 /* Fills array with a snapshot of the attached cameras, newest first; release
@@ -381,7 +388,24 @@ TQDEV_API uint32_t TQDEV_CALL TqdevEnableDebugPrint(int32_t enable);
  * Every call that reaches a camera may return, besides OK: INVALID_DEVICE
  * (index never handed out), DEVICE_NOT_FOUND (unplugged), NOT_INITIALIZED;
  * once it sends requests also DEVICE_NOT_OPEN, OUT_OF_MEMORY, SYSTEM_ERROR,
- * INVALID_BUFFER and CANCELLED. These are "the channel's codes" below. */
+ * INVALID_BUFFER and CANCELLED. These are "the channel's codes" below.
+ *
+ * A request is sent as up to three transfers. When the platform refuses one
+ * after the driver took another, the call fails with the refusal's code and
+ * the library cancels the camera's I/O, so that the next request is answered
+ * as on a freshly opened camera. The driver has no narrower cancel: every
+ * outstanding request of the camera ends, other threads' captures and live
+ * focus included, with CANCELLED. Should even the cancel be refused, the
+ * library closes the camera, which ends its I/O too: later calls return
+ * DEVICE_NOT_OPEN until TqdevOpenDevice. Either way the failed call returns
+ * only once the driver is done with its records and buffers, unless a wait
+ * for that fails.
+ *
+ * SYSTEM_ERROR also reports a wait for the driver's answer that failed. The
+ * library's own records are then kept until TqdevTerminateLibrary; the
+ * caller's records and buffers of that call (beyond 256 bytes for the
+ * synchronous operations, any size for captures) may still be written until
+ * the camera is closed or the library terminated. */
 
 /* Opens a camera for I/O. Returns OK, INVALID_DEVICE, DEVICE_NOT_FOUND,
  * NOT_INITIALIZED, DEVICE_ALREADY_OPEN, OPEN_FAILED, SYSTEM_ERROR. */
@@ -393,7 +417,9 @@ TQDEV_API uint32_t TQDEV_CALL TqdevOpenDevice(uint32_t device);
 TQDEV_API uint32_t TQDEV_CALL TqdevCloseDevice(uint32_t device);
 
 /* Asks the driver to cancel the camera's outstanding I/O and returns once it
- * has done so. Returns OK or the channel's codes. */
+ * has done so: every outstanding request of the camera ends, whichever thread
+ * made it (captures and live focus with CANCELLED). Returns OK or the
+ * channel's codes. */
 TQDEV_API uint32_t TQDEV_CALL TqdevCancelIo(uint32_t device);
 
 /* ---- Synchronous camera operations ---------------------------------------

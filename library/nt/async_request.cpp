@@ -11,14 +11,11 @@ namespace {
 constexpr uint32_t kSettingsSize = sizeof(TQDEV_CAPTURE_SETTINGS);
 constexpr uint32_t kStatusSize = sizeof(TQDEV_STATUS);
 
-// Which transfers of a request reached the driver, and the cancel that ends
-// them after a partial issue.
+// Which transfers of a request reached the driver.
 struct StartedTransfers {
     bool settings;
     bool data;
     bool status;
-    bool cancelFailed;
-    OVERLAPPED cancelBlock;
 
     bool Any() const { return settings || data || status; }
 };
@@ -67,55 +64,37 @@ uint32_t StartCompletionThread(AsyncRequest *request, CompletionThread *entry) {
 // After a partial issue the driver holds what it took, waiting for the rest
 // (a settings transfer for its data, a data transfer for its status): left
 // alone, the next request's transfers would pair with it. A cancel on the
-// handle ends them and leaves the handle in step.
-void CancelTakenTransfers(DeviceNode *node, StartedTransfers *started) {
-    uint32_t result = InitOverlapped(&started->cancelBlock);
+// handle ends them and leaves the handle in step; false when it could not be
+// issued.
+bool CancelTakenTransfers(DeviceNode *node, AsyncRequest *request) {
+    uint32_t result = InitOverlapped(&request->cancelBlock);
     if (result == TQDEV_RESULT_OK) {
-        result = IssueDriverCall(node, kCancelCode, nullptr, 0, &started->cancelBlock);
+        result = IssueDriverCall(node, kCancelCode, nullptr, 0, &request->cancelBlock);
         if (result != TQDEV_RESULT_OK) {
-            CloseHandle(started->cancelBlock.hEvent);
-            started->cancelBlock.hEvent = nullptr;
+            CloseHandle(request->cancelBlock.hEvent);
+            request->cancelBlock.hEvent = nullptr;
         }
     }
-    // A removed camera has ended everything it held, so the wait ends too.
-    started->cancelFailed = result != TQDEV_RESULT_OK && result != TQDEV_RESULT_DEVICE_NOT_FOUND;
+    // A removed camera has ended everything it held.
+    return result == TQDEV_RESULT_OK || result == TQDEV_RESULT_DEVICE_NOT_FOUND;
 }
 
 // A request that failed before its hand-over: the driver may still use the
-// blocks of the transfers it took, so wait for them before freeing.
-void AbandonRequest(AsyncRequest *request, StartedTransfers &started) {
-    if (started.cancelBlock.hEvent != nullptr) {
-        WaitSignalled(started.cancelBlock.hEvent);
-        CloseHandle(started.cancelBlock.hEvent);
-    }
-    if (started.settings) {
-        WaitForSingleObject(request->settingsBlock.hEvent, INFINITE);
-    }
-    if (started.data) {
-        WaitForSingleObject(request->dataBlock.hEvent, INFINITE);
-    }
-    if (started.status) {
-        WaitForSingleObject(request->statusBlock.hEvent, INFINITE);
-    }
-    FreeRequest(request);
-}
-
-// Without a cancel the driver keeps what it took until the handle is closed,
-// which may be never before termination: the request waits there, on the
-// library's list, rather than holding the caller. Only the taken transfers'
-// events remain to be waited on.
-void KeepAbandoned(AsyncRequest *request, const StartedTransfers &started) {
-    const std::pair<OVERLAPPED *, bool> blocks[] = {{&request->settingsBlock, started.settings},
-                                                    {&request->dataBlock, started.data},
-                                                    {&request->statusBlock, started.status}};
+// blocks of the transfers it took (and of the cancel), so they are waited for
+// before the request is freed. Should a wait fail, the request is kept.
+void AbandonRequest(AsyncRequest *request, const StartedTransfers &started) {
+    const std::pair<OVERLAPPED *, bool> blocks[] = {
+        {&request->cancelBlock, request->cancelBlock.hEvent != nullptr},
+        {&request->settingsBlock, started.settings},
+        {&request->dataBlock, started.data},
+        {&request->statusBlock, started.status}};
     for (const auto &[block, taken] : blocks) {
-        if (!taken && block->hEvent != nullptr) {
-            CloseHandle(block->hEvent);
-            block->hEvent = nullptr;
+        if (taken && !WaitSignalled(block->hEvent)) {
+            KeepAbandoned(request);
+            return;
         }
     }
-    request->nextAbandoned = libraryState.abandoned;
-    libraryState.abandoned = request;
+    FreeRequest(request);
 }
 
 // A status transfer that ended with an error: its error as a result code.
@@ -135,6 +114,10 @@ uint32_t StatusFailure(DWORD error) {
 
 } // namespace
 
+bool RequestReturnsData(uint32_t request) {
+    return IsOutputCode(RequestCode(request));
+}
+
 uint32_t InitOverlapped(OVERLAPPED *overlapped) {
     overlapped->Internal = 0;
     overlapped->InternalHigh = 0;
@@ -153,8 +136,8 @@ void FreeRequest(AsyncRequest *request) {
     if (request == nullptr) {
         return;
     }
-    for (OVERLAPPED *block :
-         {&request->settingsBlock, &request->dataBlock, &request->statusBlock}) {
+    for (OVERLAPPED *block : {&request->settingsBlock, &request->dataBlock, &request->statusBlock,
+                              &request->cancelBlock}) {
         if (block->hEvent != nullptr) {
             CloseHandle(block->hEvent);
         }
@@ -165,6 +148,11 @@ void FreeRequest(AsyncRequest *request) {
 uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint32_t size,
                        CompletionFunction completion, void *context,
                        const TQDEV_CAPTURE_SETTINGS *settings) {
+    // Entered until an abandoned request is waited for or kept, so that
+    // termination cannot free the library state under it.
+    if (!EnterLibrary()) {
+        return TQDEV_RESULT_NOT_INITIALIZED;
+    }
     AsyncRequest *failed = nullptr;
     StartedTransfers started{};
     uint32_t result = WithDevice(device, [&](DeviceNode *node) {
@@ -191,13 +179,11 @@ uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint
         uint32_t issued = IssueTransfers(node, request, code, size, settings, &started);
         if (issued == TQDEV_RESULT_OK) {
             issued = StartCompletionThread(request, entry);
-        } else if (started.Any()) {
-            CancelTakenTransfers(node, &started);
-            if (started.cancelFailed) {
-                KeepAbandoned(request, started);
-                FreeMemory(entry);
-                return issued;
-            }
+        } else if (started.Any() && !CancelTakenTransfers(node, request)) {
+            // Only closing the handle still ends what the driver took; kept
+            // open, the camera would pair each request with the one before.
+            TQDEV_DIAG("Closing the device: its taken transfers could not be cancelled\n");
+            StopDeviceThread(node);
         }
         if (issued != TQDEV_RESULT_OK) {
             FreeMemory(entry);
@@ -208,27 +194,33 @@ uint32_t SubmitRequest(uint32_t device, uint32_t requestNumber, void *data, uint
     if (failed != nullptr) {
         AbandonRequest(failed, started);
     }
+    LeaveLibrary();
     return result;
 }
 
 DWORD WINAPI CallbackThreadFunction(LPVOID parameter) {
+    MarkLibraryThread();
     auto *request = static_cast<AsyncRequest *>(parameter);
     DWORD bytes = 0;
     BOOL ended = GetOverlappedResult(request->file, &request->statusBlock, &bytes, TRUE);
     DWORD error = ended ? ERROR_SUCCESS : GetLastError();
-    // Closing the camera ends its I/O thread, which ends the transfers that
-    // thread issued. Some platforms then signal the event without writing the
-    // outcome: the block still reads pending, no status arrived, and the wait
-    // above reports success. The transfer was ended with the thread.
+    bool driverMayWrite = false;
     if (ended && !HasOverlappedIoCompleted(&request->statusBlock)) {
-        error = ERROR_OPERATION_ABORTED;
-    }
-    if (error != ERROR_SUCCESS) {
+        // Closing the camera ends its I/O thread, which ends the transfers
+        // that thread issued. Some platforms then signal the event without
+        // writing the outcome: no status arrived. The transfer was ended with
+        // the thread.
+        TQDEV_DIAG("Status transfer ended without its status: cancelled\n");
+        request->status.word[0] = TQDEV_RESULT_CANCELLED;
+    } else if (!ended) {
         uint32_t failure = StatusFailure(error);
-        // Should the wait itself have failed, the driver still owns the
-        // request's blocks until the status transfer has ended, and may yet
-        // write the status record: the failure is set after that.
-        WaitSignalled(request->statusBlock.hEvent);
+        // The driver owns the request's blocks until the status transfer has
+        // ended, and may yet write the status record: the failure is set after
+        // that. Should that wait fail too, the request is kept, not freed.
+        driverMayWrite = !WaitSignalled(request->statusBlock.hEvent);
+        if (driverMayWrite) {
+            request->status = TQDEV_STATUS{};
+        }
         request->status.word[0] = failure;
     }
     if (request->completion != nullptr) {
@@ -236,7 +228,11 @@ DWORD WINAPI CallbackThreadFunction(LPVOID parameter) {
         TQDEV_STATUS status = request->status;
         request->completion(&status, request->data, request->context);
     }
-    FreeRequest(request);
+    if (driverMayWrite) {
+        KeepAbandoned(request);
+    } else {
+        FreeRequest(request);
+    }
     TQDEV_DIAG("Dll: Terminating thread\n");
     return 0;
 }
@@ -274,16 +270,45 @@ void JoinCompletionThreads() {
     }
 }
 
+// Termination refuses calls only once every completion thread has ended and
+// every camera is closed: past that point nothing writes the record any more.
+void KeepAbandoned(AsyncRequest *request) {
+    if (!EnterLibrary()) {
+        FreeRequest(request);
+        return;
+    }
+    LockLibrary();
+    request->nextAbandoned = libraryState.abandoned;
+    libraryState.abandoned = request;
+    UnlockLibrary();
+    LeaveLibrary();
+}
+
+void ParkUntilTermination(ParkedRecord *link, void (*release)(void *owner), void *owner) {
+    if (!EnterLibrary()) {
+        release(owner);
+        return;
+    }
+    link->release = release;
+    link->owner = owner;
+    LockLibrary();
+    link->next = libraryState.parked;
+    libraryState.parked = link;
+    UnlockLibrary();
+    LeaveLibrary();
+}
+
+// The cameras are closed by now, which ends every transfer of their handles,
+// and no completion thread runs: nothing writes these any more.
 void FreeAbandonedRequests() {
     while (libraryState.abandoned != nullptr) {
         AsyncRequest *request = libraryState.abandoned;
         libraryState.abandoned = request->nextAbandoned;
-        for (OVERLAPPED *block :
-             {&request->settingsBlock, &request->dataBlock, &request->statusBlock}) {
-            if (block->hEvent != nullptr) {
-                WaitSignalled(block->hEvent);
-            }
-        }
         FreeRequest(request);
+    }
+    while (libraryState.parked != nullptr) {
+        ParkedRecord *record = libraryState.parked;
+        libraryState.parked = record->next;
+        record->release(record->owner);
     }
 }

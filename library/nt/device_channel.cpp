@@ -102,6 +102,7 @@ void StopDeviceThread(DeviceNode *node) {
 }
 
 DWORD WINAPI DeviceThreadFunction(LPVOID parameter) {
+    MarkLibraryThread();
     auto *node = static_cast<DeviceNode *>(parameter);
     for (;;) {
         WaitForSingleObject(node->requestEvent, INFINITE);
@@ -139,28 +140,57 @@ uint32_t IssueDriverCall(DeviceNode *node, uint32_t code, void *buffer, uint32_t
     return node->ioResult;
 }
 
+namespace {
+
+// The block of a cancel call: the driver writes it when it completes the
+// call, so after a failed wait it is parked rather than freed.
+struct CancelCall {
+    ParkedRecord parked;
+    OVERLAPPED block;
+};
+
+void ReleaseCancelCall(void *owner) {
+    auto *call = static_cast<CancelCall *>(owner);
+    CloseHandle(call->block.hEvent);
+    FreeMemory(call);
+}
+
+} // namespace
+
 uint32_t CancelDeviceIo(uint32_t device) {
-    OVERLAPPED block{};
-    uint32_t result = WithDevice(device, [&block](DeviceNode *node) {
+    CancelCall *call = nullptr;
+    uint32_t result = WithDevice(device, [&call](DeviceNode *node) {
         if (node->fileHandle == INVALID_HANDLE_VALUE) {
             return TQDEV_RESULT_DEVICE_NOT_OPEN;
         }
-        uint32_t issued = InitOverlapped(&block);
+        auto *made = static_cast<CancelCall *>(AllocateZeroed(sizeof(CancelCall)));
+        if (made == nullptr) {
+            TQDEV_DIAG("Could not allocate memory\n");
+            return TQDEV_RESULT_OUT_OF_MEMORY;
+        }
+        uint32_t issued = InitOverlapped(&made->block);
+        if (issued == TQDEV_RESULT_OK) {
+            issued = IssueDriverCall(node, kCancelCode, nullptr, 0, &made->block);
+            if (issued != TQDEV_RESULT_OK) {
+                CloseHandle(made->block.hEvent);
+            }
+        }
         if (issued != TQDEV_RESULT_OK) {
+            FreeMemory(made);
             return issued;
         }
-        issued = IssueDriverCall(node, kCancelCode, nullptr, 0, &block);
-        if (issued != TQDEV_RESULT_OK) {
-            CloseHandle(block.hEvent);
-        }
-        return issued;
+        call = made;
+        return TQDEV_RESULT_OK;
     });
     if (result != TQDEV_RESULT_OK) {
         return result;
     }
     // The driver completes the cancel call once it has dealt with the
     // outstanding requests; its own status does not matter.
-    WaitSignalled(block.hEvent);
-    CloseHandle(block.hEvent);
+    if (!WaitSignalled(call->block.hEvent)) {
+        ParkUntilTermination(&call->parked, ReleaseCancelCall, call);
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
+    ReleaseCancelCall(call);
     return TQDEV_RESULT_OK;
 }

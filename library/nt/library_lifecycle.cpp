@@ -4,6 +4,18 @@
 
 LibraryState libraryState{};
 
+namespace {
+thread_local bool onLibraryThread = false;
+}
+
+void MarkLibraryThread() {
+    onLibraryThread = true;
+}
+
+bool OnLibraryThread() {
+    return onLibraryThread;
+}
+
 void LockLibrary() {
     WaitForSingleObject(libraryState.lockHandle, INFINITE);
 }
@@ -128,6 +140,7 @@ uint32_t TerminateLocked() {
     if (mutex == nullptr) {
         return TQDEV_RESULT_NOT_INITIALIZED;
     }
+    libraryState.terminating.store(true);
     StopNotificationThread();
     LockLibrary();
     // Closing the cameras ends their pending I/O, so the completion threads
@@ -148,12 +161,19 @@ uint32_t TerminateLocked() {
     FreeRegisterLocks();
     libraryState.lockHandle = nullptr;
     CloseHandle(mutex);
+    libraryState.terminating.store(false);
     return TQDEV_RESULT_OK;
 }
 
 } // namespace
 
+// A callback runs on a library thread, which termination waits for: such a
+// call must not wait for the lifecycle lock, nor for its own thread's end.
+// The library is initialised while its threads run, unless it is going away.
 uint32_t InitLibrary() {
+    if (OnLibraryThread()) {
+        return libraryState.terminating.load() ? TQDEV_RESULT_NOT_INITIALIZED : TQDEV_RESULT_OK;
+    }
     LockLifecycle();
     uint32_t result = InitLocked();
     UnlockLifecycle();
@@ -161,6 +181,13 @@ uint32_t InitLibrary() {
 }
 
 uint32_t TerminateLibrary() {
+    if (OnLibraryThread()) {
+        if (libraryState.terminating.load()) {
+            return TQDEV_RESULT_NOT_INITIALIZED;
+        }
+        TQDEV_DIAG("Can't terminate from a library thread\n");
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
     LockLifecycle();
     uint32_t result = TerminateLocked();
     UnlockLifecycle();

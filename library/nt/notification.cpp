@@ -25,6 +25,7 @@ void DeliverEvents(DeviceEvent *events) {
 } // namespace
 
 DWORD WINAPI NotificationThreadFunction(LPVOID) {
+    MarkLibraryThread();
     for (;;) {
         // The stop event ends the wait at once; otherwise it is the poll period.
         DWORD waited = WaitForSingleObject(libraryState.notificationStop, kPollPeriodMs);

@@ -64,6 +64,9 @@ struct AsyncRequest {
     OVERLAPPED settingsBlock;
     OVERLAPPED dataBlock;
     OVERLAPPED statusBlock;
+    // The cancel that ends what the driver took after a partial issue: the
+    // driver writes it like the others, so it lives as long as they do.
+    OVERLAPPED cancelBlock;
     AsyncRequest *nextAbandoned;
 };
 
@@ -90,6 +93,9 @@ struct LibraryState {
     std::atomic<uint32_t> users;
     // Held by initialisation and termination for their whole run.
     std::atomic<bool> lifecycleBusy;
+    // From the start of termination to its end: a library thread's call of
+    // initialisation or termination then returns 18 rather than wait for it.
+    std::atomic<bool> terminating;
     DeviceNode *head;
     uint32_t presentCount;
     uint32_t seenCount;
@@ -98,9 +104,11 @@ struct LibraryState {
     TQDEV_NOTIFY_CALLBACK callback;
     uint64_t userValue;
     CompletionThread *completionThreads;
-    // Requests whose taken transfers could not be cancelled after a partial
-    // issue, kept until termination has closed every camera.
+    // Requests the driver may still write after a wait for them failed, kept
+    // until termination has closed every camera.
     AsyncRequest *abandoned;
+    // The camera operations' records of the same kind.
+    ParkedRecord *parked;
     RegisterLock *registerLocks;
 };
 
@@ -109,6 +117,11 @@ extern LibraryState libraryState;
 // The library mutex, taken without time-out.
 void LockLibrary();
 void UnlockLibrary();
+
+// Marks the calling thread as one of the library's own (notification, I/O,
+// completion): initialisation and termination never wait on such a thread.
+void MarkLibraryThread();
+bool OnLibraryThread();
 
 // Entry into the library state by a call from outside: false (and nothing
 // held) when the library is not initialised or is being torn down.
@@ -140,9 +153,9 @@ void StopDeviceThread(DeviceNode *node);
 uint32_t IssueDriverCall(DeviceNode *node, uint32_t code, void *buffer, uint32_t size,
                          OVERLAPPED *overlapped);
 uint32_t InitOverlapped(OVERLAPPED *overlapped);
-// Waits until the handle is signalled, also when a wait fails (reported);
-// false when one did. Used wherever the signaller may still write into
-// memory that the waiter frees after the wait.
+// Waits until the handle is signalled; false when the wait failed (reported,
+// not retried). The waiter must then keep whatever the signaller may still
+// write: on the abandoned or parked list.
 bool WaitSignalled(HANDLE handle);
 void FreeRequest(AsyncRequest *request);
 DWORD WINAPI DeviceThreadFunction(LPVOID parameter);
@@ -153,8 +166,10 @@ DWORD WINAPI CallbackThreadFunction(LPVOID parameter);
 // (mutex not held).
 void PruneCompletionThreads();
 void JoinCompletionThreads();
-// Waits for the abandoned requests' transfers and frees them; once every
-// camera is closed and no call is inside any more.
+// Keeps a request the driver may still write until termination (mutex not held).
+void KeepAbandoned(AsyncRequest *request);
+// Frees the abandoned requests and releases the parked records; once every
+// camera is closed, every completion thread has ended and no call is inside.
 void FreeAbandonedRequests();
 
 // Looks the camera up under the library mutex and runs action(node) while the

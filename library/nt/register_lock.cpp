@@ -56,7 +56,14 @@ uint32_t HoldCamera(uint32_t device, CameraHold *hold) {
     // Entered until the release: termination frees the locks only after
     // every entered call has left. Like the library mutex, taken without a
     // time-out; a lock abandoned by an ended thread is owned all the same.
-    WaitForSingleObject(mutex, INFINITE);
+    DWORD waited = WaitForSingleObject(mutex, INFINITE);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        // Not held: the pair must not run.
+        DWORD error = GetLastError();
+        TQDEV_REPORT_FAILED_CALL("WaitForSingleObject", error);
+        LeaveLibrary();
+        return TQDEV_RESULT_SYSTEM_ERROR;
+    }
     *hold = mutex;
     return TQDEV_RESULT_OK;
 }

@@ -25,11 +25,6 @@ bool WaitSignalled(HANDLE handle) {
     }
     DWORD error = GetLastError();
     TQDEV_REPORT_FAILED_CALL("WaitForSingleObject", error);
-    // Whoever signals may still write into what the waiter owns: returning
-    // early would let the waiter free it first. Wait again until it is done.
-    while (WaitForSingleObject(handle, INFINITE) != WAIT_OBJECT_0) {
-        Sleep(1);
-    }
     return false;
 }
 

@@ -10,10 +10,13 @@
 
 // ---- Library and device list -------------------------------------------------
 
+// On a library thread (a notification callback or a completion function),
+// neither waits: InitLibrary returns 0 while the library is initialised and 18
+// once termination has begun; TerminateLibrary, which would wait for its own
+// thread, does nothing and returns 4, or 18 once termination has begun.
 uint32_t InitLibrary();
 // Returns once no library thread runs any more: the notification thread, the
-// I/O threads and every completion thread. So it must not be called from a
-// notification callback or a completion function, which would wait for itself.
+// I/O threads and every completion thread.
 uint32_t TerminateLibrary();
 uint32_t CreateDeviceArray(TQDEV_DEVICE_ARRAY *array);
 uint32_t DestroyDeviceArray(TQDEV_DEVICE_ARRAY *array);
@@ -50,14 +53,29 @@ uint32_t SubmitRequest(uint32_t device, uint32_t request, void *data, uint32_t s
                        CompletionFunction completion, void *context,
                        const TQDEV_CAPTURE_SETTINGS *settings);
 
+// Whether the driver writes the data buffer of this request (else it reads it).
+bool RequestReturnsData(uint32_t request);
+
 // ---- Events for waiting on completions -------------------------------------------
 
 using SyncEvent = void *;
 SyncEvent CreateSyncEvent(); // auto-reset, not signalled; null on failure (reported)
 uint32_t SetSyncEvent(SyncEvent event);
-// Returns only once the event was signalled; 4 when a wait failed on the way.
+// 0 once the event was signalled; 4 when the wait failed (reported). After a
+// failed wait the completion may still come: what it writes or signals must
+// then be parked, not freed.
 uint32_t WaitSyncEvent(SyncEvent event);
 uint32_t CloseSyncEvent(SyncEvent event);
+
+// What a completion may still write or signal after its waiter's wait failed:
+// termination releases it once every completion thread has ended.
+struct ParkedRecord {
+    ParkedRecord *next;
+    void (*release)(void *owner);
+    void *owner;
+};
+// Keeps owner until termination, then calls release(owner); the link is in owner.
+void ParkUntilTermination(ParkedRecord *link, void (*release)(void *owner), void *owner);
 
 // ---- Memory ---------------------------------------------------------------------------
 

@@ -83,6 +83,7 @@ class LibraryFixture : public ::testing::Test {
 inline void WaitForThreads(uint32_t idle) {
     for (int i = 0; i < 5000 && TqsimRunningThreadCount() > idle; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_LE(TqsimRunningThreadCount(), idle) << "threads still running after 5 s";
 }
 
 // Standard output and standard error of a stretch of code. Diagnostics go

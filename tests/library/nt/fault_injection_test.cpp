@@ -1,10 +1,12 @@
 // Injected platform failures during initialisation and enumeration: the
 // result, the diagnostic, and nothing left behind.
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "nt_test_support.h"
+#include "request_codes.h"
 
 namespace {
 
@@ -215,17 +217,26 @@ TEST_F(FaultInjectionTest, FailedSubmissionLeavesNothingAndCallsNothing) {
 TEST_F(FaultInjectionTest, FailedRegisterHoldSendsNothing) {
     std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
-    // The camera's register lock is made on its first register access.
-    const ChannelFault faults[] = {
-        {"HeapAlloc", 1, TQDEV_RESULT_SYSTEM_ERROR, " - Could not allocate memory\n"},
-        {"CreateMutexA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateMutex\n"},
+    // The call's context comes first; the camera's register lock is made on
+    // its first register access, then taken: this thread's second wait, after
+    // the library mutex. A lock that was not taken runs no pair.
+    struct Case {
+        ChannelFault fault;
+        bool lockMade;
+    };
+    const Case cases[] = {
+        {{"HeapAlloc", 1, TQDEV_RESULT_OUT_OF_MEMORY, " - Could not allocate memory\n"}, false},
+        {{"HeapAlloc", 2, TQDEV_RESULT_SYSTEM_ERROR, " - Could not allocate memory\n"}, false},
+        {{"CreateMutexA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateMutex\n"}, false},
+        {{"WaitForSingleObject", 2, TQDEV_RESULT_SYSTEM_ERROR, " - WaitForSingleObject"}, true},
     };
     uint32_t handles = TqsimOpenHandleCount();
     uint32_t blocks = TqsimHeapBlockCount();
     PassesHeld held;
-    for (const ChannelFault &fault : faults) {
+    for (const Case &c : cases) {
+        const ChannelFault &fault = c.fault;
         SCOPED_TRACE(fault.function);
-        ASSERT_EQ(TqsimFailCall(fault.function, fault.nth, ERROR_NOT_ENOUGH_MEMORY), 0);
+        ASSERT_EQ(TqsimFailCallOnThread(fault.function, fault.nth, ERROR_NOT_ENOUGH_MEMORY), 0);
         debugPrintEnabled.store(1);
         CapturedOutput output;
         EXPECT_EQ(TqdevWriteRegister(0, 5, 6), fault.result);
@@ -233,10 +244,10 @@ TEST_F(FaultInjectionTest, FailedRegisterHoldSendsNothing) {
         debugPrintEnabled.store(0);
         TqsimClearFaults();
         EXPECT_NE(output.out.find(fault.message), std::string::npos) << output.out;
-        EXPECT_EQ(TqsimOpenHandleCount(), handles);
-        EXPECT_EQ(TqsimHeapBlockCount(), blocks);
+        EXPECT_EQ(TqsimOpenHandleCount(), handles + c.lockMade);
+        EXPECT_EQ(TqsimHeapBlockCount(), blocks + c.lockMade);
+        EXPECT_TRUE(CallLog(cameras[0]).empty());
     }
-    EXPECT_TRUE(CallLog(cameras[0]).empty());
     EXPECT_EQ(TqdevWriteRegister(0, 5, 6), TQDEV_RESULT_OK);
 }
 
@@ -272,37 +283,47 @@ TEST_F(FaultInjectionTest, FailedCompletionThreadWaitsForTheTakenTransfers) {
     EXPECT_EQ(completions.Count(), 0u);
 }
 
-// The failed wait returns at once; the request is still the driver's until
-// its status transfer has ended, so the completion waits for that.
+// The failed wait for the status returns at once; the request is still the
+// driver's until its status transfer has ended, so the completion comes only
+// after that: the camera holds nothing any more when it is called.
 TEST_F(FaultInjectionTest, FailedWaitForStatusIsDeliveredAsSystemError) {
     std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
     ASSERT_EQ(TqsimHoldRequests(cameras[0], 1), 0);
     ASSERT_EQ(TqsimFailCall("GetOverlappedResult", 1, ERROR_INVALID_PARAMETER), 0);
-    Completions completions;
+    struct Seen {
+        uint32_t camera;
+        std::atomic<uint32_t> pending{~0u};
+        Completions completions;
+        static void Function(const TQDEV_STATUS *status, void *data, void *context) {
+            auto *self = static_cast<Seen *>(context);
+            self->pending.store(PendingTransfers(self->camera));
+            Completions::Function(status, data, &self->completions);
+        }
+    } seen;
+    seen.camera = cameras[0];
     TQDEV_CAMERA_INFO info{};
-    ASSERT_EQ(
-        SubmitRequest(0, 2, &info, sizeof(info), Completions::Function, &completions, nullptr),
-        TQDEV_RESULT_OK);
-    Sleep(50);
-    EXPECT_EQ(completions.Count(), 0u);
+    ASSERT_EQ(SubmitRequest(0, 2, &info, sizeof(info), Seen::Function, &seen, nullptr),
+              TQDEV_RESULT_OK);
+    ASSERT_EQ(PendingTransfers(cameras[0]), 2u);
     TqsimReleaseRequests(cameras[0]);
-    std::vector<Completions::Record> done = completions.WaitFor(1);
+    std::vector<Completions::Record> done = seen.completions.WaitFor(1);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].status.word[0], TQDEV_RESULT_SYSTEM_ERROR);
+    EXPECT_EQ(seen.pending.load(), 0u);
 }
 
-// The caller's wait for a synchronous answer fails: reported and turned
-// into 4, but only once the answer has arrived, since the completion still
-// writes into what the caller owns.
+// A failed wait is reported and not tried again: the caller gets 4 while the
+// answer is still held, and its record is not written. What the completion
+// may still write is the library's own, parked until termination (the
+// fixture counts what is left).
 TEST_F(FaultInjectionTest, FailedWaitOfASynchronousRequestIsReported) {
-    InitWithCameras(1);
+    std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
-    TQDEV_CAMERA_INFO expected{};
-    ASSERT_EQ(TqdevCameraInfo(0, &expected), TQDEV_RESULT_OK);
-    // This thread's fifth wait is the one for the answer: those before it
-    // take the library mutex and hand the transfers to the I/O thread.
-    ASSERT_EQ(TqsimFailCallOnThread("WaitForSingleObject", 5, ERROR_INVALID_HANDLE), 0);
+    ASSERT_EQ(TqsimHoldRequests(cameras[0], 1), 0);
+    // This thread's fourth wait is the one for the answer: those before it
+    // take the library mutex and hand the two transfers to the I/O thread.
+    ASSERT_EQ(TqsimFailCallOnThread("WaitForSingleObject", 4, ERROR_INVALID_HANDLE), 0);
     debugPrintEnabled.store(1);
     CapturedOutput output;
     TQDEV_CAMERA_INFO info{};
@@ -310,18 +331,103 @@ TEST_F(FaultInjectionTest, FailedWaitOfASynchronousRequestIsReported) {
     output.Finish();
     debugPrintEnabled.store(0);
     EXPECT_NE(output.out.find(" - WaitForSingleObject"), std::string::npos) << output.out;
-    EXPECT_EQ(std::memcmp(&info, &expected, sizeof info), 0);
+    EXPECT_EQ(PendingTransfers(cameras[0]), 2u);
+    ASSERT_EQ(TqsimHoldRequests(cameras[0], 0), 0);
+    ASSERT_EQ(TqsimReleaseRequests(cameras[0]), 0);
+    const TQDEV_CAMERA_INFO untouched{};
+    EXPECT_EQ(std::memcmp(&info, &untouched, sizeof info), 0);
+    TQDEV_CAMERA_INFO expected{};
+    ASSERT_EQ(TqsimGetCameraInfo(cameras[0], &expected), 0);
     EXPECT_EQ(TqdevCameraInfo(0, &info), TQDEV_RESULT_OK);
+    EXPECT_EQ(std::memcmp(&info, &expected, sizeof info), 0);
 }
 
-TEST_F(FaultInjectionTest, FailedCancelEventSendsNothing) {
+// After a partial issue the library waits for the transfers the driver took;
+// should that wait fail, the request stays the library's until termination
+// rather than being freed under the driver.
+TEST_F(FaultInjectionTest, FailedWaitForATakenTransferKeepsTheRequest) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimRefuseCall(cameras[0], kStatusCode, ERROR_NOACCESS), 0);
+    // Waits of this thread: the library mutex, the hand-offs of the data, the
+    // status and the cancel, then the cancel's end and the data's end.
+    ASSERT_EQ(TqsimFailCallOnThread("WaitForSingleObject", 6, ERROR_INVALID_HANDLE), 0);
+    uint32_t blocks = TqsimHeapBlockCount();
+    Completions completions;
+    TQDEV_CAMERA_INFO info{};
+    debugPrintEnabled.store(1);
+    CapturedOutput output;
+    EXPECT_EQ(
+        SubmitRequest(0, 2, &info, sizeof(info), Completions::Function, &completions, nullptr),
+        TQDEV_RESULT_INVALID_BUFFER);
+    output.Finish();
+    debugPrintEnabled.store(0);
+    EXPECT_NE(output.out.find(" - WaitForSingleObject"), std::string::npos) << output.out;
+    EXPECT_EQ(TqsimHeapBlockCount(), blocks + 1); // the request, kept
+    EXPECT_EQ(completions.Count(), 0u);
+    ASSERT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+    EXPECT_EQ(TqsimHeapBlockCount(), heapBlocks_);
+}
+
+// The completion thread's wait for a status transfer that failed fails as
+// well: the failure is delivered at once, and the request the driver still
+// holds stays the library's until termination.
+TEST_F(FaultInjectionTest, FailedWaitOnTheCompletionThreadKeepsTheRequest) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    ASSERT_EQ(TqsimHoldRequests(cameras[0], 1), 0);
+    ASSERT_EQ(TqsimFailCall("GetOverlappedResult", 1, ERROR_INVALID_PARAMETER), 0);
+    ASSERT_EQ(TqsimFailCallOnNextThread("WaitForSingleObject", 1, ERROR_INVALID_HANDLE), 0);
+    Completions completions;
+    TQDEV_CAMERA_INFO info{};
+    ASSERT_EQ(
+        SubmitRequest(0, 2, &info, sizeof(info), Completions::Function, &completions, nullptr),
+        TQDEV_RESULT_OK);
+    std::vector<Completions::Record> done = completions.WaitFor(1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].status.word[0], TQDEV_RESULT_SYSTEM_ERROR);
+    EXPECT_EQ(PendingTransfers(cameras[0]), 2u); // delivered while the driver holds it
+    ASSERT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+    EXPECT_EQ(TqsimHeapBlockCount(), heapBlocks_);
+}
+
+TEST_F(FaultInjectionTest, FailedCancelSetupSendsNothing) {
     std::vector<uint32_t> cameras = InitWithCameras(1);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
     uint32_t handles = TqsimOpenHandleCount();
-    ASSERT_EQ(TqsimFailCall("CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY), 0);
+    uint32_t blocks = TqsimHeapBlockCount();
+    const ChannelFault faults[] = {
+        {"HeapAlloc", 1, TQDEV_RESULT_OUT_OF_MEMORY, " - Could not allocate memory\n"},
+        {"CreateEventA", 1, TQDEV_RESULT_SYSTEM_ERROR, " - CreateEvent"},
+    };
+    PassesHeld held;
+    for (const ChannelFault &fault : faults) {
+        SCOPED_TRACE(fault.function);
+        ASSERT_EQ(TqsimFailCall(fault.function, fault.nth, ERROR_NOT_ENOUGH_MEMORY), 0);
+        debugPrintEnabled.store(1);
+        CapturedOutput output;
+        EXPECT_EQ(CancelDeviceIo(0), fault.result);
+        output.Finish();
+        debugPrintEnabled.store(0);
+        EXPECT_NE(output.out.find(fault.message), std::string::npos) << output.out;
+        EXPECT_EQ(TqsimOpenHandleCount(), handles);
+        EXPECT_EQ(TqsimHeapBlockCount(), blocks);
+        EXPECT_TRUE(CallLog(cameras[0]).empty());
+    }
+}
+
+// The cancel's block is written by the driver when it ends the call: after a
+// failed wait it is kept until termination, and the caller gets 4.
+TEST_F(FaultInjectionTest, FailedWaitForTheCancelKeepsItsBlock) {
+    std::vector<uint32_t> cameras = InitWithCameras(1);
+    ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+    uint32_t blocks = TqsimHeapBlockCount();
+    // Waits of this thread: the library mutex, the hand-off, the cancel's end.
+    ASSERT_EQ(TqsimFailCallOnThread("WaitForSingleObject", 3, ERROR_INVALID_HANDLE), 0);
     EXPECT_EQ(CancelDeviceIo(0), TQDEV_RESULT_SYSTEM_ERROR);
-    EXPECT_EQ(TqsimOpenHandleCount(), handles);
-    EXPECT_TRUE(CallLog(cameras[0]).empty());
+    EXPECT_EQ(TqsimHeapBlockCount(), blocks + 1);
+    ASSERT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+    EXPECT_EQ(TqsimHeapBlockCount(), heapBlocks_);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // completions still running.
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -221,48 +222,155 @@ TEST_F(ThreadedTest, ConcurrentInitialisationAndTermination) {
     }
 }
 
-// Calls racing termination see the library or NOT_INITIALIZED, never a list
-// being freed under them.
-TEST_F(ThreadedTest, CallsRacingTerminationSeeTheLibraryOrNone) {
-    InitWithCameras(2);
+// Calls made before, across and after termination, ordered by events: each
+// gets the result that follows from where it stood. A request that waits in
+// the driver across termination is ended by the camera's close (7); a device
+// array taken before is still released after; every call after sees 18.
+TEST_F(ThreadedTest, CallsAroundTerminationSeeTheLibraryOrNone) {
+    std::vector<uint32_t> cameras = InitWithCameras(2);
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
-    std::atomic<bool> stop{false};
-    std::atomic<int> unexpected{0};
+    ASSERT_EQ(OpenDevice(1), TQDEV_RESULT_OK);
+    HANDLE terminated = CreateEventA(nullptr, TRUE, FALSE, nullptr); // manual reset: all go
+    std::vector<SyncEvent> started;
     std::vector<std::thread> callers;
-    for (int t = 0; t < 3; ++t) {
-        callers.emplace_back([&stop, &unexpected, t] {
-            while (!stop.load()) {
-                uint32_t result = 0;
-                if (t == 0) {
-                    TQDEV_DEVICE_ARRAY array{};
-                    result = CreateDeviceArray(&array);
-                    if (result == TQDEV_RESULT_OK) {
-                        result = DestroyDeviceArray(&array);
-                    }
-                } else {
-                    SyncRequest request;
-                    result = request.Run(static_cast<uint32_t>(t - 1));
-                    // The camera may be closed or gone by the time it is asked.
-                    if (result == TQDEV_RESULT_DEVICE_NOT_OPEN ||
-                        result == TQDEV_RESULT_DEVICE_NOT_FOUND ||
-                        result == TQDEV_RESULT_CANCELLED) {
-                        result = TQDEV_RESULT_OK;
-                    }
-                }
-                if (result != TQDEV_RESULT_OK && result != TQDEV_RESULT_NOT_INITIALIZED) {
-                    unexpected.fetch_add(1);
-                }
+    std::vector<std::vector<uint32_t>> results(3);
+    for (uint32_t camera : cameras) {
+        ASSERT_EQ(TqsimHoldRequests(camera, 1), 0);
+    }
+    for (size_t t = 0; t < 3; ++t) {
+        started.push_back(CreateSyncEvent());
+        callers.emplace_back([&, t] {
+            std::vector<uint32_t> &seen = results[t];
+            if (t == 0) {
+                TQDEV_DEVICE_ARRAY array{};
+                seen.push_back(CreateDeviceArray(&array));
+                SetSyncEvent(started[t]);
+                WaitForSingleObject(terminated, INFINITE);
+                seen.push_back(DestroyDeviceArray(&array));
+                seen.push_back(CreateDeviceArray(&array));
+                DestroyDeviceArray(&array);
+            } else {
+                SyncRequest request;
+                SetSyncEvent(started[t]); // its request is then held by the camera
+                seen.push_back(request.Run(static_cast<uint32_t>(t - 1)));
+                WaitForSingleObject(terminated, INFINITE);
+                seen.push_back(request.Run(static_cast<uint32_t>(t - 1)));
             }
         });
     }
-    Sleep(20);
+    for (SyncEvent event : started) {
+        WaitSyncEvent(event);
+    }
+    // Both requests held in their cameras before termination starts.
+    for (uint32_t camera : cameras) {
+        for (int i = 0; i < 10000 && PendingTransfers(camera) < 2; ++i) {
+            Sleep(1);
+        }
+        ASSERT_EQ(PendingTransfers(camera), 2u);
+    }
     EXPECT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
-    Sleep(5);
-    stop.store(true);
+    SetEvent(terminated);
     for (std::thread &caller : callers) {
         caller.join();
     }
-    EXPECT_EQ(unexpected.load(), 0);
+    const std::vector<uint32_t> arrays = {TQDEV_RESULT_OK, TQDEV_RESULT_OK,
+                                          TQDEV_RESULT_NOT_INITIALIZED};
+    const std::vector<uint32_t> requests = {TQDEV_RESULT_CANCELLED, TQDEV_RESULT_NOT_INITIALIZED};
+    EXPECT_EQ(results[0], arrays);
+    EXPECT_EQ(results[1], requests);
+    EXPECT_EQ(results[2], requests);
+    for (SyncEvent event : started) {
+        CloseSyncEvent(event);
+    }
+    CloseHandle(terminated);
+}
+
+// A callback that calls initialisation or termination, on the notification
+// thread or on a completion thread, also while another thread terminates:
+// neither call waits for its own thread, each returns at once.
+struct Reentry {
+    bool terminate;         // the call the callback makes
+    bool duringTermination; // made once another thread has begun termination
+    std::atomic<bool> entered{false};
+    std::atomic<bool> called{false};
+    std::atomic<uint32_t> result{~0u};
+
+    void Call() {
+        if (entered.exchange(true)) {
+            return; // the first callback only
+        }
+        for (int i = 0; duringTermination && !libraryState.terminating.load() && i < 10000; ++i) {
+            Sleep(1);
+        }
+        result.store(terminate ? TerminateLibrary() : InitLibrary());
+        called.store(true);
+    }
+
+    static void TQDEV_CALL Notified(uint32_t, uint32_t, uint64_t user) {
+        reinterpret_cast<Reentry *>(static_cast<uintptr_t>(user))->Call();
+    }
+    static void TQDEV_CALL Progressed(uint32_t, uint64_t user) {
+        reinterpret_cast<Reentry *>(static_cast<uintptr_t>(user))->Call();
+    }
+};
+
+bool WaitUntil(const std::atomic<bool> &flag) {
+    for (int i = 0; i < 10000 && !flag.load(); ++i) {
+        Sleep(1);
+    }
+    return flag.load();
+}
+
+TEST_F(ThreadedTest, CallbacksCallingInitialisationOrTerminationNeverWaitForThemselves) {
+    struct Case {
+        bool progress; // else the hot-plug notification
+        bool terminate;
+        bool duringTermination;
+        uint32_t result;
+    };
+    const Case cases[] = {
+        {false, false, false, TQDEV_RESULT_OK},
+        {false, true, false, TQDEV_RESULT_SYSTEM_ERROR},
+        {false, false, true, TQDEV_RESULT_NOT_INITIALIZED},
+        {false, true, true, TQDEV_RESULT_NOT_INITIALIZED},
+        {true, false, false, TQDEV_RESULT_OK},
+        {true, true, false, TQDEV_RESULT_SYSTEM_ERROR},
+        {true, false, true, TQDEV_RESULT_NOT_INITIALIZED},
+        {true, true, true, TQDEV_RESULT_NOT_INITIALIZED},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.progress ? "progress" : "notification") +
+                     (c.terminate ? " terminates" : " initialises") +
+                     (c.duringTermination ? " during termination" : ""));
+        TqsimReset();
+        uint32_t camera = PlugCamera();
+        ASSERT_EQ(InitLibrary(), TQDEV_RESULT_OK);
+        Reentry probe{c.terminate, c.duringTermination};
+        const uint64_t user = reinterpret_cast<uintptr_t>(&probe);
+        TQDEV_PROGRESS progress{};
+        uint32_t value = 0;
+        const uint32_t guard = 0;
+        if (c.progress) {
+            ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
+            // Held, the request ends only when termination closes the camera.
+            ASSERT_EQ(TqsimHoldRequests(camera, c.duringTermination ? 1 : 0), 0);
+            progress.Callback = Reentry::Progressed;
+            progress.UserData = user;
+            ASSERT_EQ(TqdevGetIntegrationTime(0, &value, &guard, &progress), TQDEV_RESULT_OK);
+        } else {
+            ASSERT_EQ(RegisterNotification(Reentry::Notified, user), TQDEV_RESULT_OK);
+            PlugCamera();
+            // Termination stops the notification thread: it begins once the
+            // callback runs.
+            ASSERT_TRUE(WaitUntil(probe.entered));
+        }
+        if (!c.duringTermination) {
+            ASSERT_TRUE(WaitUntil(probe.called));
+        }
+        EXPECT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+        EXPECT_TRUE(probe.called.load());
+        EXPECT_EQ(probe.result.load(), c.result);
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include "capture_context.h"
 #include "capture_support.h"
+#include "image_data.h"
 #include "nt_internal.h"
 #include "tqdev_lib_internal.h"
 
@@ -128,14 +129,24 @@ TEST_F(CaptureEngine, NoMemoryForTheUnpackWorkspaceEndsTheCapture) {
     TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
     Buffer image = MakeBuffer(BufferBytes(params, camera()));
     params.buffer = image.data();
+    // The workspace is told apart by its size, which follows from the
+    // camera's descriptor; no other block of the capture has that size.
+    TQSIM_CAMERA_CONFIG config{};
+    ASSERT_EQ(TqsimGetConfig(camera(), &config), 0);
+    TQDEV_CAPTURE_SETTINGS settings{};
+    ASSERT_EQ(BuildCaptureSettings(&params, &settings), TQDEV_RESULT_OK);
+    TQDEV_FRAME_INFO info{};
+    ASSERT_EQ(TqsimDeriveFrameInfo(&config, &settings, &info), 0u);
+    const uint64_t workspace = InPlaceWorkspaceBytes(info, info.line_count - 1);
+    ASSERT_GT(workspace, 0u);
+    for (uint64_t other :
+         {sizeof(CaptureContext), sizeof(AsyncRequest), sizeof(CompletionThread)}) {
+        ASSERT_NE(workspace, other);
+    }
     ProgressLog progress;
-    // Held, so that no notification pass allocates in between: the context
-    // and the descriptor request's two blocks come first, then the workspace.
-    LockLibrary();
-    ASSERT_EQ(TqsimFailCall("HeapAlloc", 4, 8), 0);
+    ASSERT_EQ(TqsimFailAllocationOfSize(workspace, 1), 0);
     ASSERT_EQ(TqdevCaptureImage(0, &params, &progress.record), TQDEV_RESULT_OK);
     std::vector<ProgressLog::Entry> entries = progress.WaitFor(1);
-    UnlockLibrary();
     TqsimClearFaults();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].result, TQDEV_RESULT_OUT_OF_MEMORY);
@@ -463,6 +474,30 @@ TEST_F(CaptureEngine, LiveFocusEndedByAFailureLeavesTheFlagSet) {
     EXPECT_EQ(run.params.ring_index, 0xABCu); // no frame arrived to name
     EXPECT_NE(IsLiveFocus(0), 0);
     EXPECT_EQ(TqdevCancelLiveFocus(0), TQDEV_RESULT_OK);
+}
+
+// The driver has no cancel narrower than the handle's: the clean-up after
+// another thread's refused transfer ends this capture too, with 7, and
+// nothing of it reaches the caller's buffer afterwards.
+TEST_F(CaptureEngine, AnotherThreadsRefusedTransferEndsTheCaptureUnwritten) {
+    TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
+    Buffer image = MakeBuffer(BufferBytes(params, camera()));
+    params.buffer = image.data();
+    TqsimSetTiming(camera(), 60'000'000, 0); // the frame is a minute away
+    ProgressLog progress;
+    ASSERT_EQ(TqdevCaptureImage(0, &params, &progress.record), TQDEV_RESULT_OK);
+    ASSERT_TRUE(WaitForStatusTransfers(camera(), 2)); // descriptor, then the frame
+    ASSERT_EQ(TqsimRefuseCall(camera(), kStatusCode, ERROR_NOACCESS), 0);
+    std::thread other([] {
+        TQDEV_CAMERA_INFO info{};
+        EXPECT_EQ(TqdevCameraInfo(0, &info), TQDEV_RESULT_INVALID_BUFFER);
+    });
+    other.join();
+    auto entries = progress.WaitForFinal();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, TQDEV_RESULT_CANCELLED);
+    ASSERT_EQ(TerminateLibrary(), TQDEV_RESULT_OK);
+    EXPECT_THAT(image, Each(0xEEEE));
 }
 
 // Descriptors the driver might send, held against what each capture would
