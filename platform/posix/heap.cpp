@@ -1,5 +1,6 @@
 // The process heap, with a count of live blocks so that tests can prove that
 // nothing was left behind.
+#include <atomic>
 #include <cstdlib>
 #include <unordered_set>
 
@@ -20,6 +21,21 @@ struct Blocks {
 Blocks &State() {
     static Blocks blocks;
     return blocks;
+}
+
+// Allocations counted since TqsimStartAllocationCount: those of the thread
+// that started the count and of the threads made after it.
+std::atomic<std::uint32_t> countGeneration{0};
+thread_local std::uint32_t startedGeneration = 0;
+std::atomic<DWORD> countFromThread{~DWORD{0}};
+std::atomic<std::uint32_t> countedAllocations{0};
+
+void CountAllocation() {
+    const DWORD thread = CurrentThreadId();
+    const bool counted = startedGeneration != 0 && startedGeneration == countGeneration.load();
+    if (counted || (thread != 0 && thread >= countFromThread.load())) {
+        countedAllocations.fetch_add(1);
+    }
 }
 
 } // namespace
@@ -47,6 +63,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     if (block == nullptr) {
         return nullptr;
     }
+    CountAllocation();
     Blocks &blocks = State();
     std::lock_guard guard(blocks.lock);
     blocks.live.insert(block);
@@ -81,4 +98,14 @@ uint32_t TqsimHeapBlockCount(void) {
     Blocks &blocks = State();
     std::lock_guard guard(blocks.lock);
     return static_cast<uint32_t>(blocks.live.size());
+}
+
+void TqsimStartAllocationCount(void) {
+    startedGeneration = countGeneration.fetch_add(1) + 1;
+    countFromThread.store(NextThreadId());
+    countedAllocations.store(0);
+}
+
+uint32_t TqsimAllocationCount(void) {
+    return countedAllocations.load();
 }

@@ -194,6 +194,11 @@ bool InjectedFault(Call call, DWORD *error, std::uint64_t size);
 void ClaimNextThreadFaults(const void *owner);
 void BindClaimedFaults(const void *owner);
 
+// The id CreateThread gave the calling thread (0 for other threads), and the
+// id the next thread it makes will get.
+DWORD CurrentThreadId();
+DWORD NextThreadId();
+
 // ---- Small helpers ---------------------------------------------------------
 
 // Sets the calling thread's last error and returns the given failure value.

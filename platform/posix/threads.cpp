@@ -11,9 +11,11 @@ namespace {
 
 std::atomic<std::uint32_t> runningThreads{0};
 std::atomic<DWORD> nextThreadId{1};
+thread_local DWORD currentThreadId = 0; // 0: a thread CreateThread did not make
 
-void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE start,
-               LPVOID parameter) {
+void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+               DWORD id) {
+    currentThreadId = id;
     BindClaimedFaults(thread.get());
     DWORD exitCode = start(parameter);
     AbandonOwnedMutexes();
@@ -29,6 +31,15 @@ void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE star
 }
 
 } // namespace
+
+DWORD CurrentThreadId() {
+    return currentThreadId;
+}
+
+DWORD NextThreadId() {
+    return nextThreadId.load();
+}
+
 } // namespace tqsim
 
 using namespace tqsim;
@@ -45,15 +56,16 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     }
     auto thread = std::make_shared<ThreadObject>();
     ClaimNextThreadFaults(thread.get());
+    const DWORD id = nextThreadId.fetch_add(1, std::memory_order_relaxed);
     runningThreads.fetch_add(1, std::memory_order_acq_rel);
     try {
-        std::thread(RunThread, thread, start, parameter).detach();
+        std::thread(RunThread, thread, start, parameter, id).detach();
     } catch (const std::system_error &) {
         runningThreads.fetch_sub(1, std::memory_order_acq_rel);
         return FailWith<HANDLE>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     }
     if (threadId != nullptr) {
-        *threadId = nextThreadId.fetch_add(1, std::memory_order_relaxed);
+        *threadId = id;
     }
     return InsertHandle(std::move(thread));
 }

@@ -437,6 +437,12 @@ TQSIM_API uint32_t TqsimOpenHandleCount(void);    /* kernel objects not closed *
 TQSIM_API uint32_t TqsimRunningThreadCount(void); /* CreateThread threads still running */
 TQSIM_API uint32_t TqsimHeapBlockCount(void);     /* HeapAlloc blocks not freed */
 
+/* Counts, from now on, the HeapAlloc calls of the calling thread and of every
+ * thread CreateThread makes from now on; not those of threads already running
+ * (a notification thread's passes). A new start restarts the count. */
+TQSIM_API void TqsimStartAllocationCount(void);
+TQSIM_API uint32_t TqsimAllocationCount(void); /* counted since the start */
+
 #ifdef __cplusplus
 }
 #endif

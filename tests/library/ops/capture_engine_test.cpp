@@ -158,6 +158,68 @@ TEST_F(CaptureEngine, NoMemoryForTheUnpackWorkspaceEndsTheCapture) {
         MatchesFormula(camera(), LastFrameSettings(camera()), params.status6, 1, image.data()));
 }
 
+// Frames unpacked where they arrived take nothing per frame, whatever the
+// window, flip, mirror and binning: a capture allocates its context and, when
+// it needs one, the unpack workspace, once; each request its record and its
+// completion thread's entry. A sequence's three frames count as one.
+TEST_F(CaptureEngine, FramesUnpackedInPlaceAllocateNothing) {
+    struct Window {
+        uint32_t left, top, width, height;
+    };
+    const Window windows[] = {{8, 4, 128, 24}, {0, 0, 192, 41}, {37, 3, 64, 17}, {5, 2, 100, 9}};
+    const uint32_t turns[] = {0, TQSIM_READOUT_MIRROR, TQSIM_READOUT_FLIP,
+                              TQSIM_READOUT_MIRROR | TQSIM_READOUT_FLIP};
+    TQSIM_CAMERA_CONFIG config{};
+    ASSERT_EQ(TqsimGetConfig(camera(), &config), 0);
+    // The camera delivers in place what fits the image: vertical bins, as
+    // horizontal ones shrink the image below the packed stream.
+    const std::pair<uint32_t, uint32_t> bins[] = {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {2, 1}, {4, 4}};
+    int inPlace = 0, binnedInPlace = 0;
+    for (const Window &w : windows) {
+        for (uint32_t turn : turns) {
+            for (const auto &[hb, vb] : bins) {
+                for (uint32_t mode : {TQDEV_CAPTURE_SINGLE, TQDEV_CAPTURE_SEQUENCE}) {
+                    TQDEV_CAPTURE_PARAMS params = WindowParams(
+                        mode, 0, w.width, w.height, turn | TQSIM_READOUT_BINNING(hb, vb));
+                    params.setup_words[0] = TQSIM_SETUP_ORIGIN(w.left, w.top);
+                    TQDEV_CAPTURE_SETTINGS settings{};
+                    ASSERT_EQ(BuildCaptureSettings(&params, &settings), TQDEV_RESULT_OK);
+                    TQDEV_FRAME_INFO info{};
+                    if (TqsimDeriveFrameInfo(&config, &settings, &info) != 0 ||
+                        (info.flags & TQDEV_FRAME_PACKED) == 0) {
+                        continue; // an impossible window, or the camera unpacks it
+                    }
+                    SCOPED_TRACE(testing::Message()
+                                 << "window " << w.left << "," << w.top << " " << w.width << "x"
+                                 << w.height << " readout 0x" << std::hex << settings.extra_words[0]
+                                 << " mode " << mode);
+                    ++inPlace;
+                    binnedInPlace += vb > 1;
+                    const uint32_t bytes = BufferBytes(params, camera());
+                    Buffer buffers[3] = {MakeBuffer(bytes), MakeBuffer(bytes), MakeBuffer(bytes)};
+                    params.buffer = buffers[0].data();
+                    for (int i = 0; i < 3; ++i) {
+                        params.sequence_buffers[i] = buffers[i].data();
+                    }
+                    TqsimClearCalls(camera());
+                    TqsimStartAllocationCount();
+                    ASSERT_EQ(TqdevCaptureImage(0, &params, nullptr), TQDEV_RESULT_OK);
+                    const uint32_t allocations = TqsimAllocationCount();
+                    const size_t requests = LoggedRequests(camera()).size();
+                    const uint32_t once =
+                        1 + (InPlaceWorkspaceBytes(info, info.line_count - 1) != 0 ? 1 : 0);
+                    EXPECT_EQ(allocations, once + 2 * requests);
+                    EXPECT_TRUE(MatchesFormula(camera(), LastFrameSettings(camera()),
+                                               params.status6, 1,
+                                               buffers[mode == 0 ? 0 : 2].data()));
+                }
+            }
+        }
+    }
+    EXPECT_GE(inPlace, 60);
+    EXPECT_GE(binnedInPlace, 32);
+}
+
 TEST_F(CaptureEngine, SingleCaptureReturnsTheFrameRequestsResultAndItsTicket) {
     TQDEV_CAPTURE_PARAMS params = WindowParams(0, 0);
     Buffer image = MakeBuffer(BufferBytes(params, camera()));
