@@ -28,6 +28,16 @@ done
 echo "=== python ==="
 # Debian's interpreter: it has the python3-* packages deps.sh installs.
 TQDEV_BUILD_DIR=build/default /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python
+# The package installs with no package index into a fresh environment that sees Debian's
+# numpy and setuptools, and imports from outside the tree with the project's version.
+venv=$(mktemp -d)
+/usr/bin/python3 -m venv --system-site-packages "$venv"
+rm -rf python/build python/tqdev.egg-info  # pip builds in the tree; nothing stale goes in
+"$venv/bin/pip" install -q --no-build-isolation --no-deps ./python
+installed=$(cd "$venv" && bin/python -c "import tqdev; print(tqdev.__version__)")
+echo "installed tqdev $installed"
+grep -qx "Version: $installed" build/default/library/tqdev.pc
+rm -rf "$venv"
 
 echo "=== package ==="
 ./scripts/check_package.sh

@@ -1,33 +1,41 @@
-"""Finding and loading the library, its prototypes, and its result codes as exceptions."""
+"""Finding and loading the library, its prototypes, its result codes as exceptions, and the
+check every integer argument passes before a call."""
 
 from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import enum
 import os
 import sys
 import threading
 from ctypes import POINTER, c_char_p, c_int, c_int32, c_size_t, c_uint8, c_uint16, c_uint32
 from ctypes import c_uint64, c_void_p
 from pathlib import Path
+from typing import Optional
 
 from . import _records as r
 
-RESULT_NAMES = {
-    0: "TQDEV_RESULT_OK",
-    3: "TQDEV_RESULT_INVALID_PARAMETER",
-    4: "TQDEV_RESULT_SYSTEM_ERROR",
-    5: "TQDEV_RESULT_INVALID_BUFFER",
-    7: "TQDEV_RESULT_CANCELLED",
-    8: "TQDEV_RESULT_DEVICE_NOT_FOUND",
-    10: "TQDEV_RESULT_DEVICE_NOT_OPEN",
-    11: "TQDEV_RESULT_DEVICE_ALREADY_OPEN",
-    12: "TQDEV_RESULT_OPEN_FAILED",
-    14: "TQDEV_RESULT_OUT_OF_MEMORY",
-    16: "TQDEV_RESULT_INVALID_DEVICE",
-    18: "TQDEV_RESULT_NOT_INITIALIZED",
-    25: "TQDEV_RESULT_LIVE_FOCUS_STOPPED",
-}
+
+class Result(enum.IntEnum):
+    """The library's result codes, TQDEV_RESULT_* in tqdev.h; other codes are the driver's."""
+
+    OK = 0
+    INVALID_PARAMETER = 3
+    SYSTEM_ERROR = 4
+    INVALID_BUFFER = 5
+    CANCELLED = 7
+    DEVICE_NOT_FOUND = 8
+    DEVICE_NOT_OPEN = 10
+    DEVICE_ALREADY_OPEN = 11
+    OPEN_FAILED = 12
+    OUT_OF_MEMORY = 14
+    INVALID_DEVICE = 16
+    NOT_INITIALIZED = 18
+    LIVE_FOCUS_STOPPED = 25
+
+
+RESULT_NAMES = {code.value: f"TQDEV_RESULT_{code.name}" for code in Result}
 
 
 def result_name(code: int) -> str:
@@ -47,8 +55,19 @@ class TqdevError(Exception):
 
 
 def check(code: int, operation: str) -> None:
-    if code != 0:
+    """Raises TqdevError for any result but OK."""
+    if code != Result.OK:
         raise TqdevError(code, operation)
+
+
+def check_int(name: str, value, low: int, high: Optional[int] = None) -> int:
+    """An argument checked before it reaches the library: an int (not a bool) in low..high."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
+    if value < low or (high is not None and value > high):
+        limit = f"{low} to {high}" if high is not None else f"at least {low}"
+        raise ValueError(f"{name} must be {limit}, not {value}")
+    return value
 
 
 # An installed run-time package may hold only the versioned names.

@@ -9,7 +9,7 @@ import numpy as np
 
 from . import _dispatch
 from . import _records as r
-from ._lib import TqdevError, library
+from ._lib import Result, TqdevError, library
 from .frames import Frames
 from .settings import SEQUENCE
 
@@ -32,10 +32,13 @@ class CaptureFuture(concurrent.futures.Future):
 
     @property
     def percent(self) -> int:
+        """How far the capture is, 0 to 100."""
         return 100 if self.done() else self._record.Percent
 
 
 class AsyncCapture:
+    """A capture started with a progress record; completes its future on the library's call."""
+
     def __init__(self, index, params, buffers, mode, on_progress):
         self.index = index
         self.params = params
@@ -47,11 +50,12 @@ class AsyncCapture:
         self.key = 0
 
     def start(self) -> CaptureFuture:
+        """Starts the capture; raises TqdevError if the library refuses it."""
         self.key = _dispatch.register(self)
         self.progress.Callback = _dispatch.PROGRESS_THUNK
         self.progress.UserData = self.key
         code = library().TqdevCaptureImage(self.index, byref(self.params), byref(self.progress))
-        if code != 0:
+        if code != Result.OK:
             # The refusal was delivered through the record already, on this thread.
             _dispatch.unregister(self.key)
             raise TqdevError(code, "TqdevCaptureImage")
@@ -62,7 +66,7 @@ class AsyncCapture:
         _dispatch.unregister(self.key)
         if self.future.done():
             return
-        if result != 0:
+        if result != Result.OK:
             self.future.set_exception(TqdevError(result, "TqdevCaptureImage"))
         else:
             self.future.set_result(capture_result(self.mode, self.buffers))

@@ -4,33 +4,26 @@ from __future__ import annotations
 
 import ctypes
 from ctypes import byref, c_int32, c_uint32
+from dataclasses import dataclass, field, replace
 from typing import Callable, Iterable, Optional, Sequence
 
 import numpy as np
 
 from . import _records as r
-from ._lib import TqdevError, check, library
+from ._lib import Result, TqdevError, check, check_int, library
 from .async_capture import CaptureFuture, AsyncCapture, capture_result
 from .frames import Frames
 from .live import LiveView
 from .session import init
-from .settings import AVERAGED, LIVE_FOCUS, MODES, SEQUENCE, SINGLE, Settings
+from .settings import AVERAGED, LIVE_FOCUS, MODES, SEQUENCE, SINGLE, WORD_MAX, Settings
 
-
-def _index(value) -> int:
-    if isinstance(value, bool) or not isinstance(value, int):
-        raise TypeError(f"a camera index is an int, not {type(value).__name__}")
-    if not 0 <= value <= 0xFFFFFFFF:
-        raise ValueError(f"camera index {value} is out of range")
-    return value
+# Closing a camera that is gone, or after the library was shut down, leaves nothing open.
+_CLOSED_ANYWAY = (Result.OK, Result.DEVICE_NOT_FOUND, Result.INVALID_DEVICE,
+                  Result.NOT_INITIALIZED)
 
 
 def _word(name: str, value) -> int:
-    if isinstance(value, bool) or not isinstance(value, int):
-        raise TypeError(f"{name} must be an int")
-    if not 0 <= value <= 0xFFFFFFFF:
-        raise ValueError(f"{name} must fit in 32 bits")
-    return value
+    return check_int(name, value, 0, WORD_MAX)
 
 
 def _settings(settings: Optional[Settings]) -> Settings:
@@ -47,28 +40,57 @@ def _mode(mode) -> int:
     return MODES[mode]
 
 
+def _text(data: bytes) -> str:
+    return data.split(b"\0", 1)[0].decode(errors="replace")
+
+
+@dataclass(frozen=True)
+class CameraInfo:
+    """A camera's information: its sensor as the driver describes it, and its capability
+    flags (TQDEV_CAMERA_CAP_*); `raw` is the whole record as the library returned it."""
+
+    sensor_width: int
+    sensor_height: int
+    bits_per_sample: int
+    max_binning: int
+    model: str
+    serial_number: str
+    capability_flags: int
+    raw: bytes = field(repr=False)
+
+    @classmethod
+    def from_record(cls, record: r.CAMERA_INFO) -> "CameraInfo":
+        """Decodes the record: the driver's words 0..3, then texts at bytes 16 and 56."""
+        data = bytes(record.driver_data)
+        width, height, bits, binning = (int.from_bytes(data[i:i + 4], "little")
+                                        for i in range(0, 16, 4))
+        return cls(width, height, bits, binning, _text(data[16:56]), _text(data[56:96]),
+                   record.capability_flags, bytes(record))
+
+
 class Camera:
     """One camera, opened for I/O. Use as a context manager: `with tqdev.Camera(0) as cam:`."""
 
     def __init__(self, index: int):
-        self.index = _index(index)
+        self.index = _word("camera index", index)
         self.is_open = False
         self._shapes: dict[Settings, tuple[int, int]] = {}
 
     # ---- channel ----------------------------------------------------------
 
     def open(self) -> "Camera":
+        """Opens the camera (setting the library up first); raises TqdevError if refused."""
         init()
         check(library().TqdevOpenDevice(self.index), "TqdevOpenDevice")
         self.is_open = True
         return self
 
     def close(self) -> None:
+        """Closes the camera; closing one that was unplugged or never opened is no error."""
         if self.is_open:
             self.is_open = False
             code = library().TqdevCloseDevice(self.index)
-            # Unplugged, or the library was shut down: nothing is left open.
-            if code not in (0, 8, 16, 18):
+            if code not in _CLOSED_ANYWAY:
                 raise TqdevError(code, "TqdevCloseDevice")
 
     def __enter__(self) -> "Camera":
@@ -83,13 +105,14 @@ class Camera:
 
     # ---- synchronous operations ------------------------------------------
 
-    def info(self) -> r.CAMERA_INFO:
-        """Camera information (driver data with the capability flags)."""
+    def info(self) -> CameraInfo:
+        """The camera's information: sensor size, model, serial number, capability flags."""
         record = r.CAMERA_INFO()
         check(library().TqdevCameraInfo(self.index, byref(record)), "TqdevCameraInfo")
-        return record
+        return CameraInfo.from_record(record)
 
     def extended_info(self) -> r.EXTENDED_CAMERA_INFO:
+        """The extended information record, with the blocks the capability flags announce."""
         record = r.EXTENDED_CAMERA_INFO()
         check(library().TqdevExtendedCameraInfo(self.index, byref(record)),
               "TqdevExtendedCameraInfo")
@@ -102,12 +125,14 @@ class Camera:
         return bytes(record.driver_data)
 
     def read_register(self, register: int) -> int:
+        """Reads one of the camera's 32-bit registers."""
         value = c_uint32(0)
         check(library().TqdevReadRegister(self.index, _word("register", register), byref(value)),
               "TqdevReadRegister")
         return value.value
 
     def write_register(self, register: int, value: int) -> None:
+        """Writes one of the camera's 32-bit registers."""
         check(library().TqdevWriteRegister(self.index, _word("register", register),
                                            _word("value", value)), "TqdevWriteRegister")
 
@@ -144,20 +169,17 @@ class Camera:
               "TqdevWriteXFormMatrix")
 
     def write_bayer_pattern(self, pattern: int) -> None:
-        if isinstance(pattern, bool) or not isinstance(pattern, int):
-            raise TypeError("pattern must be an int")
-        if not 0 <= pattern <= 255:
-            raise ValueError("pattern is one byte")
+        """Writes the colour filter pattern code (one byte)."""
+        check_int("pattern", pattern, 0, 0xFF)
         check(library().TqdevWriteBayerPattern(self.index, pattern), "TqdevWriteBayerPattern")
 
     def write_average_dark(self, level: int) -> None:
-        if isinstance(level, bool) or not isinstance(level, int):
-            raise TypeError("level must be an int")
-        if not 0 <= level <= 0xFFFF:
-            raise ValueError("level is 16 bits")
+        """Writes the average dark level (16 bits)."""
+        check_int("level", level, 0, 0xFFFF)
         check(library().TqdevWriteAverageDark(self.index, level), "TqdevWriteAverageDark")
 
     def write_tap_gains(self, gains: Iterable[float]) -> None:
+        """Writes one gain per readout tap."""
         values = [float(g) for g in gains]
         array = (ctypes.c_float * max(len(values), 1))(*values)
         check(library().TqdevWriteTapGain(self.index, len(values), array), "TqdevWriteTapGain")
@@ -197,7 +219,7 @@ class Camera:
         Taken from the header of one packed single capture (the library hands the
         descriptor out only there), so it costs a frame.
         """
-        probe = Settings(**{**_settings(settings).__dict__, "packed": True, "stamp": False})
+        probe = replace(_settings(settings), packed=True, stamp=False)
         params = probe.params(SINGLE)
         size = self.frame_size(probe)
         frames = Frames(1, max(size, r.IMAGE_HEADER_SIZE), None, True)
@@ -209,7 +231,7 @@ class Camera:
         """(rows, columns) of the images these settings give; remembered per settings."""
         settings = _settings(settings)
         # Exposure and output form do not change the image's geometry.
-        key = Settings(**{**settings.__dict__, "packed": False, "stamp": False, "exposure_us": 0})
+        key = replace(settings, packed=False, stamp=False, exposure_us=0)
         if key not in self._shapes:
             self._shapes[key] = self.frame_info(settings).shape
         return self._shapes[key]
@@ -218,10 +240,7 @@ class Camera:
 
     def _prepare(self, settings: Settings, mode: int, frames: int):
         if mode == AVERAGED:
-            if isinstance(frames, bool) or not isinstance(frames, int):
-                raise TypeError("frames must be an int")
-            if frames < 1:
-                raise ValueError("an averaged capture needs at least one frame")
+            check_int("frames", frames, 1, 0x7FFFFFFF)
             if settings.packed:
                 raise ValueError("averaged captures deliver pixels, not packed output")
         shape = None if settings.packed else self.shape(settings)

@@ -18,9 +18,11 @@ class Frames:
         self.buffers = [np.zeros((size + 1) // 2, dtype=np.uint16) for _ in range(count)]
 
     def pointer(self, i: int) -> int:
+        """The address of buffer i, for the capture record."""
         return self.buffers[i].ctypes.data
 
     def frame(self, i: int):
+        """A copy of what buffer i holds: the container as bytes, or the image."""
         buffer = self.buffers[i]
         if self.packed:
             return buffer.view(np.uint8)[: self.size].tobytes()

@@ -10,11 +10,9 @@ from typing import Callable, Optional
 from . import _dispatch
 from . import _records as r
 from . import session
-from ._lib import TqdevError, check, library
+from ._lib import Result, TqdevError, check, check_int, library
 from .frames import Frames
 from .settings import LIVE_FOCUS, Settings
-
-RESULT_LIVE_FOCUS_STOPPED = 25
 
 
 class LiveView:
@@ -23,10 +21,8 @@ class LiveView:
 
     def __init__(self, camera, settings: Settings, ring: int, keep: int,
                  on_frame: Optional[Callable[[object], None]]):
-        if isinstance(ring, bool) or ring not in (2, 3):
-            raise ValueError("the ring holds 2 or 3 buffers")
-        if isinstance(keep, bool) or not isinstance(keep, int) or keep < 1:
-            raise ValueError("keep must be an int of at least 1")
+        check_int("ring", ring, 2, 3)
+        check_int("keep", keep, 1)
         if on_frame is not None and not callable(on_frame):
             raise TypeError("on_frame must be callable")
         self.camera = camera
@@ -55,9 +51,11 @@ class LiveView:
 
     @property
     def shape(self) -> Optional[tuple[int, int]]:
+        """(rows, columns) of the frames, or None for packed output."""
         return self.buffers.shape
 
     def start(self) -> "LiveView":
+        """Starts live focus (once); raises TqdevError if the library refuses it."""
         if self.started:
             return self
         self.started = True
@@ -67,7 +65,7 @@ class LiveView:
         session.live_views.add(self)
         code = library().TqdevCaptureImage(self.camera.index, byref(self.params),
                                            byref(self.progress))
-        if code != 0:
+        if code != Result.OK:
             self._finish(code)
             raise TqdevError(code, "TqdevCaptureImage")
         return self
@@ -81,8 +79,8 @@ class LiveView:
         self._ended.set()
 
     def _progress(self, result: int) -> None:
-        # Every frame arrives with result 0; the last one with 25 after a stop.
-        if result in (0, RESULT_LIVE_FOCUS_STOPPED):
+        # Every frame arrives with OK; the last one with LIVE_FOCUS_STOPPED after a stop.
+        if result in (Result.OK, Result.LIVE_FOCUS_STOPPED):
             frame = self.buffers.frame(self.params.ring_index % len(self.buffers.buffers))
             self.frames_received += 1
             if self.on_frame is not None:
@@ -97,7 +95,7 @@ class LiveView:
                         self.frames_dropped += 1
                     self._queue.append(frame)
                     self._cond.notify_all()
-        if result != 0:
+        if result != Result.OK:
             self._finish(result)
 
     def stop(self, timeout: Optional[float] = None) -> None:
@@ -106,12 +104,13 @@ class LiveView:
             return
         if not self._stopping:
             self._stopping = True
-            if library().TqdevCancelLiveFocus(self.camera.index) != 0:
+            if library().TqdevCancelLiveFocus(self.camera.index) != Result.OK:
                 library().TqdevCancelIo(self.camera.index)
         self._ended.wait(timeout)
 
     @property
     def running(self) -> bool:
+        """Whether the library is still delivering frames (or still has the ring)."""
         return self.started and not self._ended.is_set()
 
     def next_frame(self, timeout: Optional[float] = None):
@@ -121,7 +120,7 @@ class LiveView:
                 return None
             if self._queue:
                 return self._queue.popleft()
-            if self.result not in (RESULT_LIVE_FOCUS_STOPPED,):
+            if self.result != Result.LIVE_FOCUS_STOPPED:
                 raise TqdevError(self.result, "live focus")
             return None
 

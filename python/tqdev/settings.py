@@ -6,6 +6,7 @@ from dataclasses import dataclass
 from typing import Optional, Tuple
 
 from . import _records as r
+from ._lib import check_int
 
 SINGLE, AVERAGED, SEQUENCE, LIVE_FOCUS = 0, 1, 2, 3
 MODES = {"single": SINGLE, "averaged": AVERAGED, "sequence": SEQUENCE, "live": LIVE_FOCUS}
@@ -14,19 +15,13 @@ FLAG_PACKED_OUTPUT = 0x8
 FLAG_LIVE_FOCUS = 0x800
 FLAG_CALIBRATION_STAMP = 0x40000000
 
+WORD_MAX = 0xFFFFFFFF
+
 # The camera driver's readout word: binning in bits 0..15 and these switches.
 READOUT_MIRROR = 0x10000
 READOUT_FLIP = 0x20000
 READOUT_SUBSAMPLE = 0x40000
 READOUT_PHASE1 = 0x80000
-
-
-def _check_int(name: str, value, low: int, high: int) -> int:
-    if isinstance(value, bool) or not isinstance(value, int):
-        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
-    if not low <= value <= high:
-        raise ValueError(f"{name} must be {low} to {high}, not {value}")
-    return value
 
 
 @dataclass(frozen=True)
@@ -53,14 +48,14 @@ class Settings:
             if not isinstance(self.window, (tuple, list)) or len(self.window) != 4:
                 raise TypeError("window must be (left, top, width, height)")
             for name, value in zip(("left", "top", "width", "height"), self.window):
-                _check_int(f"window {name}", value, 1 if name in ("width", "height") else 0, 0xFFFF)
+                check_int(f"window {name}", value, 1 if name in ("width", "height") else 0, 0xFFFF)
             object.__setattr__(self, "window", tuple(self.window))
         if not isinstance(self.binning, (tuple, list)) or len(self.binning) != 2:
             raise TypeError("binning must be (horizontal, vertical)")
         for name, value in zip(("horizontal", "vertical"), self.binning):
-            _check_int(f"{name} binning", value, 1, 0xFF)
+            check_int(f"{name} binning", value, 1, 0xFF)
         object.__setattr__(self, "binning", tuple(self.binning))
-        _check_int("exposure_us", self.exposure_us, 0, 0xFFFFFFFF)
+        check_int("exposure_us", self.exposure_us, 0, WORD_MAX)
         for name in ("mirror", "flip", "subsample", "packed", "stamp"):
             if not isinstance(getattr(self, name), bool):
                 raise TypeError(f"{name} must be a bool")

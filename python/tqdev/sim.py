@@ -11,11 +11,15 @@ from ._lib import simulator
 
 
 class REGISTRY_VALUE(ctypes.Structure):
+    """One value of a simulated camera's registry key, as in tqsim.h."""
+
     _fields_ = [("name", c_char_p), ("present", c_int32), ("size", c_uint32),
                 ("data", c_uint8 * 256)]
 
 
 class CAMERA_CONFIG(ctypes.Structure):
+    """What a simulated camera is plugged with, as in tqsim.h."""
+
     _fields_ = [("registry", REGISTRY_VALUE * 12), ("sensor_width", c_uint32),
                 ("sensor_height", c_uint32), ("capability_flags", c_uint32), ("seed", c_uint32),
                 ("frame_period_us", c_uint32), ("exposure_us", c_uint32),
@@ -49,9 +53,11 @@ class SimCamera:
     id: int
 
     def unplug(self) -> None:
+        """Unplugs the camera, as pulling its cable would."""
         _ok(_sim().TqsimUnplugCamera(self.id), "unplug")
 
     def config(self) -> CAMERA_CONFIG:
+        """The config the camera runs with now."""
         config = CAMERA_CONFIG()
         _ok(_sim().TqsimGetConfig(self.id, byref(config)), "config")
         return config
@@ -63,9 +69,11 @@ class SimCamera:
         return count.value
 
     def set_timing(self, frame_period_us: int = 0, exposure_us: int = 0) -> None:
+        """Changes the frame period and exposure for requests served from now on."""
         _ok(_sim().TqsimSetTiming(self.id, frame_period_us, exposure_us), "timing")
 
     def set_delivery(self, unpacked: bool) -> None:
+        """Makes the camera deliver unpacked (True) or packed frames from now on."""
         _ok(_sim().TqsimSetDelivery(self.id, 1 if unpacked else 0), "delivery")
 
     def script_result(self, request: int, result: int) -> None:
@@ -73,18 +81,23 @@ class SimCamera:
         _ok(_sim().TqsimScriptResult(self.id, request, result), "script")
 
     def refuse_call(self, code: int, error: int) -> None:
+        """The next call with this control code fails with this system error."""
         _ok(_sim().TqsimRefuseCall(self.id, code, error), "refuse")
 
     def hold(self, hold: bool = True) -> None:
+        """Holds the requests issued from now on pending (False resumes service)."""
         _ok(_sim().TqsimHoldRequests(self.id, 1 if hold else 0), "hold")
 
     def release(self) -> None:
+        """Serves every request issued so far, even while holding."""
         _ok(_sim().TqsimReleaseRequests(self.id), "release")
 
     def clear_scripts(self) -> None:
+        """Forgets the camera's scripted results and refusals; a hold stays."""
         _ok(_sim().TqsimClearScripts(self.id), "clear scripts")
 
     def register(self, address: int) -> int:
+        """A register's value as the camera holds it."""
         value = c_uint32(0)
         _ok(_sim().TqsimReadRegister(self.id, address, byref(value)), "register")
         return value.value
@@ -117,6 +130,8 @@ def reset() -> None:
 
 
 def start_plug_timer(period_ms: int, max_cameras: int) -> None:
+    """Every period_ms plugs a default camera, or unplugs the oldest once max_cameras are
+    plugged; 0 stops the timer."""
     _sim().TqsimStartPlugTimer(period_ms, max_cameras)
 
 
@@ -126,10 +141,12 @@ def fail_call(function: str, nth: int, error: int) -> None:
 
 
 def clear_faults() -> None:
+    """Forgets every pending fault."""
     _sim().TqsimClearFaults()
 
 
 def pattern_sample(line: int, column: int, frame: int, seed: int) -> int:
+    """The sensor sample the simulated camera makes at this line and column of this frame."""
     return _sim().TqsimPatternSample(line, column, frame, seed)
 
 

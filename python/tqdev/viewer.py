@@ -19,12 +19,15 @@ from collections import deque
 from typing import Optional
 
 import numpy as np
+import pyqtgraph as pg
+from pyqtgraph.Qt import QtCore, QtWidgets
 
 import tqdev
-from tqdev import Settings, TqdevError
+from tqdev import Result, Settings, TqdevError
 
 REFRESH_MS = 30
 SIM_FRAME_PERIOD_US = 25000
+USER_ROLE = getattr(QtCore.Qt, "UserRole", None) or QtCore.Qt.ItemDataRole.UserRole
 
 
 class Mailbox:
@@ -37,6 +40,7 @@ class Mailbox:
         self.dropped = 0
 
     def put(self, frame) -> None:
+        """Leaves frame for the reader, replacing (and counting as dropped) one not yet taken."""
         with self._lock:
             if self._frame is not None:
                 self.dropped += 1
@@ -44,6 +48,7 @@ class Mailbox:
             self.put_count += 1
 
     def take(self):
+        """The newest frame, or None if none arrived since the last take."""
         with self._lock:
             frame, self._frame = self._frame, None
             return frame
@@ -57,7 +62,9 @@ def save_tiff(path: str, image: np.ndarray) -> None:
 
 
 def main(argv: Optional[list[str]] = None) -> int:
-    parser = argparse.ArgumentParser(prog="python3 -m tqdev.viewer", description=__doc__.split("\n")[0])
+    """Runs the viewer with these command-line arguments; returns the exit status."""
+    parser = argparse.ArgumentParser(prog="python3 -m tqdev.viewer",
+                                     description=__doc__.split("\n")[0])
     parser.add_argument("--sim", type=int, default=0, metavar="N",
                         help="plug N simulated cameras first (Linux)")
     parser.add_argument("--plug-timer", type=int, default=0, metavar="MS",
@@ -78,11 +85,8 @@ def main(argv: Optional[list[str]] = None) -> int:
     if args.plug_timer:
         tqdev.sim.start_plug_timer(args.plug_timer, args.sim + 1)
 
-    import pyqtgraph as pg
-    from pyqtgraph.Qt import QtCore, QtWidgets
-
     app = pg.mkQApp("tqdev viewer")
-    window = Viewer(pg, QtCore, QtWidgets)
+    window = ViewerWindow()
     window.show()
     if args.camera is not None:
         window.select(args.camera)
@@ -107,229 +111,230 @@ def main(argv: Optional[list[str]] = None) -> int:
     return 0
 
 
-def Viewer(pg, QtCore, QtWidgets):
-    """Builds the viewer window (Qt classes are made once Qt is imported)."""
+class HotplugBridge(QtCore.QObject):
+    """Carries hot-plug events from the library's notification thread to the GUI thread."""
 
-    USER_ROLE = getattr(QtCore.Qt, "UserRole", None) or QtCore.Qt.ItemDataRole.UserRole
+    # Emitted on the library's thread; delivered queued on the GUI thread.
+    changed = (QtCore.pyqtSignal if hasattr(QtCore, "pyqtSignal") else QtCore.Signal)(str, int)
 
-    class HotplugBridge(QtCore.QObject):
-        # Emitted on the library's notification thread; delivered queued on the GUI thread.
-        changed = QtCore.pyqtSignal(str, int) if hasattr(QtCore, "pyqtSignal") else QtCore.Signal(str, int)
 
-    class ViewerWindow(QtWidgets.QMainWindow):
-        def __init__(self):
-            super().__init__()
-            self.setWindowTitle("tqdev viewer")
-            self.resize(1100, 680)
-            self.camera: Optional[tqdev.Camera] = None
-            self.view: Optional[tqdev.LiveView] = None
-            self.mailbox = Mailbox()
-            self.shown = None
-            self.shown_times: deque = deque(maxlen=30)
+class ViewerWindow(QtWidgets.QMainWindow):
+    """The viewer's window: the camera list and settings beside the live image."""
 
-            self.image = pg.ImageView()
-            self.image.ui.roiBtn.hide()
-            self.image.ui.menuBtn.hide()
+    def __init__(self):
+        super().__init__()
+        self.setWindowTitle("tqdev viewer")
+        self.resize(1100, 680)
+        self.camera: Optional[tqdev.Camera] = None
+        self.view: Optional[tqdev.LiveView] = None
+        self.mailbox = Mailbox()
+        self.shown = None
+        self.shown_times: deque = deque(maxlen=30)
 
-            self.camera_list = QtWidgets.QListWidget()
-            self.camera_list.currentRowChanged.connect(self._camera_chosen)
-            self.exposure = QtWidgets.QSpinBox()
-            self.exposure.setRange(0, 10_000_000)
-            self.exposure.setSuffix(" µs")
-            self.exposure.setSpecialValueText("camera's")
-            self.binning = QtWidgets.QComboBox()
-            self.binning.addItems(["1", "2", "4", "8"])
-            self.window_edits = []
-            for name in ("left", "top", "width", "height"):
-                edit = QtWidgets.QSpinBox()
-                edit.setRange(0, 16384)
-                edit.setSpecialValueText("full" if name in ("width", "height") else "0")
-                self.window_edits.append(edit)
-            self.flip = QtWidgets.QCheckBox("Flip")
-            self.mirror = QtWidgets.QCheckBox("Mirror")
-            apply = QtWidgets.QPushButton("Apply")
-            apply.clicked.connect(self.restart)
-            self.start_stop = QtWidgets.QPushButton("Stop")
-            self.start_stop.clicked.connect(self._start_stop)
-            snap = QtWidgets.QPushButton("Snapshot…")
-            snap.clicked.connect(self._snapshot_dialog)
-            self.status = QtWidgets.QLabel("no camera")
-            self.status.setWordWrap(True)
+        self.image = pg.ImageView()
+        self.image.ui.roiBtn.hide()
+        self.image.ui.menuBtn.hide()
 
-            form = QtWidgets.QFormLayout()
-            form.addRow("Exposure", self.exposure)
-            form.addRow("Binning", self.binning)
-            for name, edit in zip(("Left", "Top", "Width", "Height"), self.window_edits):
-                form.addRow(name, edit)
-            flips = QtWidgets.QHBoxLayout()
-            flips.addWidget(self.flip)
-            flips.addWidget(self.mirror)
-            form.addRow(flips)
-            panel = QtWidgets.QVBoxLayout()
-            panel.addWidget(QtWidgets.QLabel("Cameras"))
-            panel.addWidget(self.camera_list)
-            panel.addLayout(form)
-            panel.addWidget(apply)
-            panel.addWidget(self.start_stop)
-            panel.addWidget(snap)
-            panel.addWidget(self.status)
-            side = QtWidgets.QWidget()
-            side.setLayout(panel)
-            side.setFixedWidth(240)
-            splitter = QtWidgets.QSplitter()
-            splitter.addWidget(side)
-            splitter.addWidget(self.image)
-            self.setCentralWidget(splitter)
+        self.camera_list = QtWidgets.QListWidget()
+        self.camera_list.currentRowChanged.connect(self._camera_chosen)
+        self.exposure = QtWidgets.QSpinBox()
+        self.exposure.setRange(0, 10_000_000)
+        self.exposure.setSuffix(" µs")
+        self.exposure.setSpecialValueText("camera's")
+        self.binning = QtWidgets.QComboBox()
+        self.binning.addItems(["1", "2", "4", "8"])
+        self.window_edits = []
+        for name in ("left", "top", "width", "height"):
+            edit = QtWidgets.QSpinBox()
+            edit.setRange(0, 16384)
+            edit.setSpecialValueText("full" if name in ("width", "height") else "0")
+            self.window_edits.append(edit)
+        self.flip = QtWidgets.QCheckBox("Flip")
+        self.mirror = QtWidgets.QCheckBox("Mirror")
+        apply = QtWidgets.QPushButton("Apply")
+        apply.clicked.connect(self.restart)
+        self.start_stop = QtWidgets.QPushButton("Stop")
+        self.start_stop.clicked.connect(self._start_stop)
+        snap = QtWidgets.QPushButton("Snapshot…")
+        snap.clicked.connect(self._snapshot_dialog)
+        self.status = QtWidgets.QLabel("no camera")
+        self.status.setWordWrap(True)
 
-            self.bridge = HotplugBridge()
-            self.bridge.changed.connect(self._hotplug)
-            tqdev.on_hotplug(lambda event, index: self.bridge.changed.emit(event, index))
-            self.refresh_cameras()
+        form = QtWidgets.QFormLayout()
+        form.addRow("Exposure", self.exposure)
+        form.addRow("Binning", self.binning)
+        for name, edit in zip(("Left", "Top", "Width", "Height"), self.window_edits):
+            form.addRow(name, edit)
+        flips = QtWidgets.QHBoxLayout()
+        flips.addWidget(self.flip)
+        flips.addWidget(self.mirror)
+        form.addRow(flips)
+        panel = QtWidgets.QVBoxLayout()
+        panel.addWidget(QtWidgets.QLabel("Cameras"))
+        panel.addWidget(self.camera_list)
+        panel.addLayout(form)
+        panel.addWidget(apply)
+        panel.addWidget(self.start_stop)
+        panel.addWidget(snap)
+        panel.addWidget(self.status)
+        side = QtWidgets.QWidget()
+        side.setLayout(panel)
+        side.setFixedWidth(240)
+        splitter = QtWidgets.QSplitter()
+        splitter.addWidget(side)
+        splitter.addWidget(self.image)
+        self.setCentralWidget(splitter)
 
-            self.timer = QtCore.QTimer(self)
-            self.timer.timeout.connect(self._refresh)
-            self.timer.start(REFRESH_MS)
+        self.bridge = HotplugBridge()
+        self.bridge.changed.connect(self._hotplug)
+        tqdev.on_hotplug(lambda event, index: self.bridge.changed.emit(event, index))
+        self.refresh_cameras()
 
-        # ---- cameras ----------------------------------------------------
+        self.timer = QtCore.QTimer(self)
+        self.timer.timeout.connect(self._refresh)
+        self.timer.start(REFRESH_MS)
 
-        def refresh_cameras(self):
-            current = self.camera.index if self.camera else None
-            self.camera_list.blockSignals(True)
-            self.camera_list.clear()
-            for c in sorted(tqdev.cameras(), key=lambda c: c.index):
-                item = QtWidgets.QListWidgetItem(f"{c.index}: {c.name} ({c.serial_number})")
-                item.setData(USER_ROLE, c.index)
-                self.camera_list.addItem(item)
-                if c.index == current:
-                    self.camera_list.setCurrentItem(item)
-            self.camera_list.blockSignals(False)
+    # ---- cameras ----------------------------------------------------
 
-        def select(self, index: int):
-            for row in range(self.camera_list.count()):
-                if self.camera_list.item(row).data(USER_ROLE) == index:
-                    self.camera_list.setCurrentRow(row)
+    def refresh_cameras(self):
+        """Lists the attached cameras again, keeping the open one selected."""
+        current = self.camera.index if self.camera else None
+        self.camera_list.blockSignals(True)
+        self.camera_list.clear()
+        for c in sorted(tqdev.cameras(), key=lambda c: c.index):
+            item = QtWidgets.QListWidgetItem(f"{c.index}: {c.name} ({c.serial_number})")
+            item.setData(USER_ROLE, c.index)
+            self.camera_list.addItem(item)
+            if c.index == current:
+                self.camera_list.setCurrentItem(item)
+        self.camera_list.blockSignals(False)
 
-        def _hotplug(self, event: str, index: int):
-            self.refresh_cameras()
-            if event == "removed" and self.camera and self.camera.index == index:
-                self._close_camera(f"camera {index} was unplugged")
-            else:
-                self.status.setText(f"camera {index} {event}")
+    def select(self, index: int):
+        """Selects (and so opens) the camera with this library index, if listed."""
+        for row in range(self.camera_list.count()):
+            if self.camera_list.item(row).data(USER_ROLE) == index:
+                self.camera_list.setCurrentRow(row)
 
-        def _camera_chosen(self, row: int):
-            if row < 0:
-                return
-            index = self.camera_list.item(row).data(USER_ROLE)
-            if self.camera and self.camera.index == index:
-                return
-            self._close_camera("")
+    def _hotplug(self, event: str, index: int):
+        self.refresh_cameras()
+        if event == "removed" and self.camera and self.camera.index == index:
+            self._close_camera(f"camera {index} was unplugged")
+        else:
+            self.status.setText(f"camera {index} {event}")
+
+    def _camera_chosen(self, row: int):
+        if row < 0:
+            return
+        index = self.camera_list.item(row).data(USER_ROLE)
+        if self.camera and self.camera.index == index:
+            return
+        self._close_camera("")
+        try:
+            self.camera = tqdev.Camera(index).open()
+        except TqdevError as error:
+            self.camera = None
+            self.status.setText(f"cannot open camera {index}: {error.name}")
+            return
+        self.restart()
+
+    def _close_camera(self, message: str):
+        self.stop()
+        if self.camera:
             try:
-                self.camera = tqdev.Camera(index).open()
-            except TqdevError as error:
-                self.camera = None
-                self.status.setText(f"cannot open camera {index}: {error.name}")
-                return
+                self.camera.close()
+            except TqdevError:
+                pass
+            self.camera = None
+        if message:
+            self.status.setText(message)
+
+    # ---- live focus -------------------------------------------------
+
+    def settings(self) -> Settings:
+        """The capture settings the panel shows; an empty width or height reaches the edge."""
+        left, top, width, height = (e.value() for e in self.window_edits)
+        window = None
+        if (left, top, width, height) != (0, 0, 0, 0):
+            info = self.camera.info()
+            window = (left, top, width or info.sensor_width - left,
+                      height or info.sensor_height - top)
+        b = int(self.binning.currentText())
+        return Settings(window=window, binning=(b, b), mirror=self.mirror.isChecked(),
+                        flip=self.flip.isChecked(), exposure_us=self.exposure.value())
+
+    def restart(self):
+        """Starts live focus anew with the panel's settings."""
+        if not self.camera:
+            return
+        self.stop()
+        try:
+            self.view = self.camera.live(self.settings(), on_frame=self.mailbox.put).start()
+        except (TqdevError, ValueError) as error:
+            self.view = None
+            self.status.setText(f"live focus refused: {error}")
+            return
+        self.start_stop.setText("Stop")
+        self.shown_times.clear()
+        self.status.setText(f"live: camera {self.camera.index}")
+
+    def stop(self):
+        """Stops live focus and waits until the library is done with the ring."""
+        if self.view:
+            self.view.stop(timeout=5)
+            self.view = None
+        self.start_stop.setText("Start")
+
+    def _start_stop(self):
+        if self.view and self.view.running:
+            self.stop()
+        else:
             self.restart()
 
-        def _close_camera(self, message: str):
-            self.stop()
-            if self.camera:
-                try:
-                    self.camera.close()
-                except TqdevError:
-                    pass
-                self.camera = None
-            if message:
-                self.status.setText(message)
-
-        # ---- live focus -------------------------------------------------
-
-        def settings(self) -> Settings:
-            left, top, width, height = (e.value() for e in self.window_edits)
-            window = None
-            if (left, top, width, height) != (0, 0, 0, 0):
-                sensor_width, sensor_height = self._sensor()
-                window = (left, top, width or sensor_width - left, height or sensor_height - top)
-            b = int(self.binning.currentText())
-            return Settings(window=window, binning=(b, b), mirror=self.mirror.isChecked(),
-                            flip=self.flip.isChecked(), exposure_us=self.exposure.value())
-
-        def _sensor(self) -> tuple[int, int]:
-            """Sensor columns and lines: the first two words of the camera information."""
-            words = np.frombuffer(bytes(self.camera.info().driver_data[:8]), dtype="<u4")
-            return int(words[0]), int(words[1])
-
-        def restart(self):
-            if not self.camera:
-                return
-            self.stop()
-            try:
-                self.view = self.camera.live(self.settings(), on_frame=self.mailbox.put).start()
-            except (TqdevError, ValueError) as error:
-                self.view = None
-                self.status.setText(f"live focus refused: {error}")
-                return
-            self.start_stop.setText("Stop")
-            self.shown_times.clear()
-            self.status.setText(f"live: camera {self.camera.index}")
-
-        def stop(self):
-            if self.view:
-                self.view.stop(timeout=5)
-                self.view = None
+    def _refresh(self):
+        frame = self.mailbox.take()
+        if frame is not None:
+            first = self.shown is None
+            self.shown = frame
+            # Rows down the screen: pyqtgraph's first image axis is x.
+            self.image.setImage(frame.T, autoLevels=first, autoHistogramRange=first,
+                                autoRange=first)
+            self.shown_times.append(time.monotonic())
+            if len(self.shown_times) > 1:
+                span = self.shown_times[-1] - self.shown_times[0]
+                rate = (len(self.shown_times) - 1) / span if span > 0 else 0.0
+                self.status.setText(
+                    f"live: camera {self.camera.index if self.camera else '-'}, "
+                    f"{frame.shape[1]} x {frame.shape[0]}, {rate:.1f} frames/s shown, "
+                    f"{self.mailbox.dropped} dropped")
+        ended = self.view.result if self.view and not self.view.running else None
+        if ended not in (None, Result.LIVE_FOCUS_STOPPED):
+            self.view = None
             self.start_stop.setText("Start")
+            self.status.setText(f"live focus ended: {tqdev.result_name(ended)}")
 
-        def _start_stop(self):
-            if self.view and self.view.running:
-                self.stop()
-            else:
-                self.restart()
+    # ---- snapshots --------------------------------------------------
 
-        def _refresh(self):
-            frame = self.mailbox.take()
-            if frame is not None:
-                first = self.shown is None
-                self.shown = frame
-                # Rows down the screen: pyqtgraph's first image axis is x.
-                self.image.setImage(frame.T, autoLevels=first, autoHistogramRange=first,
-                                    autoRange=first)
-                self.shown_times.append(time.monotonic())
-                if len(self.shown_times) > 1:
-                    span = self.shown_times[-1] - self.shown_times[0]
-                    rate = (len(self.shown_times) - 1) / span if span > 0 else 0.0
-                    self.status.setText(
-                        f"live: camera {self.camera.index if self.camera else '-'}, "
-                        f"{frame.shape[1]} x {frame.shape[0]}, {rate:.1f} frames/s shown, "
-                        f"{self.mailbox.dropped} dropped")
-            if self.view and not self.view.running and self.view.result not in (None, 25):
-                result = self.view.result
-                self.view = None
-                self.start_stop.setText("Start")
-                self.status.setText(f"live focus ended: {tqdev.result_name(result)}")
+    def snapshot(self, path: str) -> bool:
+        """Saves the shown frame as a 16-bit TIFF; False if no frame has been shown yet."""
+        if self.shown is None:
+            self.status.setText("no frame to save yet")
+            return False
+        save_tiff(path, self.shown)
+        self.status.setText(f"saved {path}")
+        return True
 
-        # ---- snapshots --------------------------------------------------
+    def _snapshot_dialog(self):
+        path, _ = QtWidgets.QFileDialog.getSaveFileName(self, "Snapshot", "snapshot.tiff",
+                                                        "TIFF (*.tif *.tiff)")
+        if path:
+            self.snapshot(path)
 
-        def snapshot(self, path: str) -> bool:
-            if self.shown is None:
-                self.status.setText("no frame to save yet")
-                return False
-            save_tiff(path, self.shown)
-            self.status.setText(f"saved {path}")
-            return True
-
-        def _snapshot_dialog(self):
-            path, _ = QtWidgets.QFileDialog.getSaveFileName(self, "Snapshot", "snapshot.tiff",
-                                                            "TIFF (*.tif *.tiff)")
-            if path:
-                self.snapshot(path)
-
-        def closeEvent(self, event):
-            self.timer.stop()
-            tqdev.on_hotplug(None)
-            self._close_camera("")
-            super().closeEvent(event)
-
-    return ViewerWindow()
+    def closeEvent(self, event):
+        """Stops the refresh, hot-plug delivery and live focus, and closes the camera."""
+        self.timer.stop()
+        tqdev.on_hotplug(None)
+        self._close_camera("")
+        super().closeEvent(event)
 
 
 if __name__ == "__main__":

@@ -1,12 +1,14 @@
 """Captures in every mode, checked pixel for pixel against the simulator's frame formula."""
 
+from dataclasses import replace
+
 import numpy as np
 import pytest
 
 from conftest import expected_image
 
 import tqdev
-from tqdev import Settings
+from tqdev import Result, Settings
 
 SETTINGS = [
     Settings(),
@@ -19,7 +21,7 @@ SETTINGS = [
 @pytest.mark.parametrize("settings", SETTINGS, ids=range(len(SETTINGS)))
 @pytest.mark.parametrize("packed", [False, True])
 def test_single_and_sequence_give_the_formula_frames(camera, sim_camera, settings, packed):
-    settings = Settings(**{**settings.__dict__, "packed": packed})
+    settings = replace(settings, packed=packed)
     camera.shape(settings)  # the descriptor probe takes a frame of its own
     first = sim_camera.frame_count()
     single = camera.capture(settings)
@@ -66,7 +68,7 @@ def test_live_focus_yields_ring_frames_until_stopped(camera, sim_camera):
             frames.append(frame)
             if len(frames) == 6:
                 break
-    assert view.result == 25 and not view.running
+    assert view.result == Result.LIVE_FOCUS_STOPPED and not view.running
     # Consecutive frames, in the order the camera delivered them.
     first = next(n for n in range(sim_camera.frame_count())
                  if np.array_equal(frames[0], expected_image(settings, n)))

@@ -1,10 +1,16 @@
-"""The ctypes records match tqdev.h field for field."""
+"""The package matches the project: its records and result codes tqdev.h, its version the
+one CMake configures; and every public name is documented."""
 
 import ctypes
+import importlib
+import inspect
+import pkgutil
+import re
 import subprocess
 
-from conftest import ROOT
+from conftest import BUILD, ROOT
 
+import tqdev
 from tqdev import _records
 
 
@@ -56,3 +62,36 @@ def _member_offset(record, name):
             if inner is not None:
                 return getattr(record, field).offset + inner
     return None
+
+
+def test_result_codes_are_the_headers():
+    header = (ROOT / "library" / "include" / "tqdev.h").read_text()
+    codes = {name: int(value) for name, value in
+             re.findall(r"#define TQDEV_RESULT_(\w+) (\d+)u", header)}
+    assert {code.name: code.value for code in tqdev.Result} == codes
+
+
+def test_version_is_the_projects():
+    # The version CMake configured the build with, as its pkg-config file states it.
+    assert f"Version: {tqdev.__version__}\n" in (BUILD / "library" / "tqdev.pc").read_text()
+
+
+def _public_names():
+    """Every public class, function, method and property of the package, by full name."""
+    found = {f"tqdev.{name}": getattr(tqdev, name) for name in tqdev.__all__}
+    for info in pkgutil.iter_modules(tqdev.__path__):
+        if not info.name.startswith("_"):
+            module = importlib.import_module(f"tqdev.{info.name}")
+            found.update({f"{module.__name__}.{name}": value for name, value in vars(module).items()
+                          if getattr(value, "__module__", None) == module.__name__})
+    for owner, value in list(found.items()):
+        if inspect.isclass(value):
+            found.update({f"{owner}.{name}": member for name, member in vars(value).items()})
+    return {name: value for name, value in found.items()
+            if not name.rsplit(".", 1)[1].startswith("_")
+            and (inspect.isclass(value) or inspect.isfunction(value)
+                 or isinstance(value, (property, classmethod)))}
+
+
+def test_every_public_name_has_a_docstring():
+    assert [name for name, value in _public_names().items() if not value.__doc__] == []
