@@ -231,14 +231,14 @@ TEST_F(ThreadedTest, CallsAroundTerminationSeeTheLibraryOrNone) {
     ASSERT_EQ(OpenDevice(0), TQDEV_RESULT_OK);
     ASSERT_EQ(OpenDevice(1), TQDEV_RESULT_OK);
     HANDLE terminated = CreateEventA(nullptr, TRUE, FALSE, nullptr); // manual reset: all go
-    std::vector<SyncEvent> started;
+    const std::vector<SyncEvent> started = {CreateSyncEvent(), CreateSyncEvent(),
+                                            CreateSyncEvent()};
     std::vector<std::thread> callers;
     std::vector<std::vector<uint32_t>> results(3);
     for (uint32_t camera : cameras) {
         ASSERT_EQ(TqsimHoldRequests(camera, 1), 0);
     }
     for (size_t t = 0; t < 3; ++t) {
-        started.push_back(CreateSyncEvent());
         callers.emplace_back([&, t] {
             std::vector<uint32_t> &seen = results[t];
             if (t == 0) {
