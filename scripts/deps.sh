@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           libtiff-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 clang libclang-rt-14-dev
           python3-numpy python3-pytest python3-pyqtgraph python3-tifffile python3-setuptools
-          python3-venv xvfb xauth)
+          python3-venv xvfb xauth doxygen graphviz)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,7 +5,7 @@
 # checks the installed package with applications built against it; builds the
 # Windows DLL and checks its exports; runs the integration suite on the real
 # DLL and camera driver under Wine; runs the unpacker's fuzz target for a
-# bounded time.
+# bounded time; builds the API reference with warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -24,6 +24,11 @@ for preset in default asan tsan; do
     ctest --preset "$preset" -j "$jobs"
   fi
 done
+
+echo "=== docs ==="
+# The API reference (any Doxygen warning fails) and the architecture diagram.
+cmake -S docs -B build/docs -G Ninja >/dev/null
+cmake --build build/docs
 
 echo "=== python ==="
 # Debian's interpreter: it has the python3-* packages deps.sh installs.
