@@ -18,12 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "camera_interfaces.h"
 #include "driver_control.h"
 
 namespace {
 
-DEFINE_GUID(kCameraInterface, 0x4ACC4CE4, 0x6A08, 0x4A8C, 0xAB, 0x7A, 0xFC, 0xBD, 0x87, 0x7B, 0x16,
-            0xA8);
 DEFINE_GUID(kCameraClass, 0xfc2b1a20, 0x2f04, 0x42e4, 0x95, 0xb1, 0xc3, 0x8c, 0xb6, 0xac, 0x8e,
             0xca);
 constexpr char kHardwareId[] = "Root\\tqcam";
@@ -157,29 +156,20 @@ int List() {
 }
 
 int Counters() {
-    HDEVINFO set = SetupDiGetClassDevsA(&kCameraInterface, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
+    int status = 0;
+    std::vector<CameraInterface> cameras;
+    if (!FindCameraInterfaces(&cameras)) {
         return Fail("SetupDiGetClassDevs");
     }
-    int status = 0;
-    SP_DEVICE_INTERFACE_DATA item{};
-    item.cbSize = sizeof item;
-    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kCameraInterface, i, &item); ++i) {
-        DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailA(set, &item, nullptr, 0, &size, nullptr);
-        std::vector<char> buffer(size);
-        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
-        detail->cbSize = sizeof *detail;
-        if (!SetupDiGetDeviceInterfaceDetailA(set, &item, detail, size, nullptr, nullptr)) {
-            status = Fail("SetupDiGetDeviceInterfaceDetail");
-            break;
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        if (cameras[i].error != 0) {
+            SetLastError(cameras[i].error);
+            return Fail("SetupDiGetDeviceInterfaceDetail");
         }
-        HANDLE file = CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        HANDLE file = CreateFileA(cameras[i].path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            status = Fail("CreateFile");
-            break;
+            return Fail("CreateFile");
         }
         TQCAM_CONTROL control{TQCAM_CONTROL_COUNTERS, 0, 0, {}};
         TQCAM_COUNTERS counters{};
@@ -190,18 +180,16 @@ int Counters() {
         CloseHandle(file);
         if (!ok) {
             SetLastError(error);
-            status = Fail("DeviceIoControl");
-            break;
+            return Fail("DeviceIoControl");
         }
         std::printf("camera %lu: served %u, pending %u, ended by cancel routine %u, "
                     "pending without cancel routine %u\n",
-                    i, counters.served, counters.pending, counters.ended_by_cancel_routine,
-                    counters.pending_without_cancel);
+                    static_cast<unsigned long>(i), counters.served, counters.pending,
+                    counters.ended_by_cancel_routine, counters.pending_without_cancel);
         if (counters.pending_without_cancel != 0) {
             status = 1;
         }
     }
-    SetupDiDestroyDeviceInfoList(set);
     return status;
 }
 

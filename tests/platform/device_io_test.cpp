@@ -1,4 +1,5 @@
 // Device files: overlapped control calls through a driver written here.
+#include "overlapped_call.h"
 #include "test_driver.h"
 #include "win32_subset.h"
 
@@ -21,32 +22,12 @@ HANDLE Open(const std::string &path) {
                        FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-// One overlapped call with its own manual-reset event.
-struct Call {
-    Call() { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-    ~Call() { CloseHandle(overlapped.hEvent); }
-    Call(const Call &) = delete;
-    Call &operator=(const Call &) = delete;
-
-    // Issues the call; returns the last error (997 when taken).
+// A call of the test driver's code into a status-sized buffer of its own.
+// Its results are read from the block alone, without the file.
+struct Call : testsupport::OverlappedCall {
     DWORD Issue(HANDLE file) {
-        SetLastError(0);
-        EXPECT_FALSE(
-            DeviceIoControl(file, code, nullptr, 0, out, sizeof(out), nullptr, &overlapped));
-        return GetLastError();
+        return OverlappedCall::Issue(file, code, nullptr, 0, out, sizeof(out));
     }
-    // The outcome: 0 with the byte count, or the error.
-    DWORD Result(BOOL wait, DWORD *bytes = nullptr) {
-        DWORD transferred = 0;
-        BOOL ok = GetOverlappedResult(nullptr, &overlapped, &transferred, wait);
-        if (bytes != nullptr) {
-            *bytes = transferred;
-        }
-        return ok ? 0 : GetLastError();
-    }
-    bool Signalled() { return WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0; }
-
-    OVERLAPPED overlapped{};
     std::uint8_t out[28] = {};
 };
 
@@ -57,19 +38,19 @@ TEST_F(DeviceIo, CallIsPendingUntilTheDriverCompletesIt) {
     Call call;
     SetEvent(call.overlapped.hEvent); // left signalled by an earlier use
     EXPECT_EQ(call.Issue(file), static_cast<DWORD>(ERROR_IO_PENDING));
-    EXPECT_FALSE(call.Signalled());
+    EXPECT_FALSE(call.Completed());
     EXPECT_EQ(call.overlapped.Internal, 0x103u);
-    EXPECT_EQ(call.Result(FALSE), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
+    EXPECT_EQ(call.Result(nullptr, FALSE), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
 
     ASSERT_TRUE(test::CompleteOldest(cam.device, ERROR_SUCCESS, 12));
-    EXPECT_TRUE(call.Signalled());
+    EXPECT_TRUE(call.Completed());
     DWORD bytes = 0;
-    EXPECT_EQ(call.Result(TRUE, &bytes), 0u);
+    EXPECT_EQ(call.Result(nullptr, TRUE, &bytes), 0u);
     EXPECT_EQ(bytes, 12u);
 
     EXPECT_EQ(call.Issue(file), static_cast<DWORD>(ERROR_IO_PENDING));
     ASSERT_TRUE(test::CompleteOldest(cam.device, ERROR_NOACCESS, 0));
-    EXPECT_EQ(call.Result(TRUE), static_cast<DWORD>(ERROR_NOACCESS));
+    EXPECT_EQ(call.Result(nullptr, TRUE), static_cast<DWORD>(ERROR_NOACCESS));
     EXPECT_TRUE(CloseHandle(file));
 }
 
@@ -84,8 +65,8 @@ TEST_F(DeviceIo, CallRefusedAtIssueIsNeverCompleted) {
         }
         Call call;
         EXPECT_EQ(call.Issue(file), refusal);
-        EXPECT_FALSE(call.Signalled());
-        EXPECT_EQ(call.Result(FALSE), refusal); // not left reading as pending
+        EXPECT_FALSE(call.Completed());
+        EXPECT_EQ(call.Result(nullptr, FALSE), refusal); // not left reading as pending
     }
     EXPECT_EQ(Count(cam.device, &test::TestDevice::calls), 3);
     EXPECT_TRUE(CloseHandle(file));
@@ -101,12 +82,12 @@ TEST_F(DeviceIo, ClosingAHandleAbortsOnlyItsOwnCalls) {
     EXPECT_EQ(c.Issue(first), static_cast<DWORD>(ERROR_IO_PENDING));
     EXPECT_TRUE(CloseHandle(first));
     // The result is read from the block alone, after its file has been closed.
-    EXPECT_EQ(a.Result(TRUE), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-    EXPECT_EQ(c.Result(TRUE), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-    EXPECT_EQ(b.Result(FALSE), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
+    EXPECT_EQ(a.Result(nullptr, TRUE), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(c.Result(nullptr, TRUE), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(b.Result(nullptr, FALSE), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
     EXPECT_EQ(b.Issue(first), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_TRUE(CloseHandle(second));
-    EXPECT_EQ(b.Result(TRUE), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(b.Result(nullptr, TRUE), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
     EXPECT_EQ(Count(cam.device, &test::TestDevice::closes), 2);
     EXPECT_EQ(Count(cam.device, &test::TestDevice::releases), 0); // still plugged
 }
@@ -117,7 +98,7 @@ TEST_F(DeviceIo, UnplugEndsPendingCallsAndRefusesLaterOnes) {
     Call call;
     EXPECT_EQ(call.Issue(file), static_cast<DWORD>(ERROR_IO_PENDING));
     EXPECT_TRUE(tqsim::UnplugDevice(cam.path));
-    EXPECT_EQ(call.Result(TRUE), static_cast<DWORD>(ERROR_DEVICE_REMOVED));
+    EXPECT_EQ(call.Result(nullptr, TRUE), static_cast<DWORD>(ERROR_DEVICE_REMOVED));
 
     EXPECT_EQ(call.Issue(file), static_cast<DWORD>(ERROR_DEVICE_REMOVED));
     EXPECT_EQ(Count(cam.device, &test::TestDevice::calls), 1); // refused before the driver
@@ -210,7 +191,7 @@ TEST_F(DeviceIo, EventIsSetOnlyAfterTheResultIsStored) {
         ASSERT_EQ(call.Issue(file), static_cast<DWORD>(ERROR_IO_PENDING));
         ASSERT_EQ(WaitForSingleObject(call.overlapped.hEvent, INFINITE), WAIT_OBJECT_0);
         DWORD bytes = 0;
-        ASSERT_EQ(call.Result(FALSE, &bytes), 0u) << round;
+        ASSERT_EQ(call.Result(nullptr, FALSE, &bytes), 0u) << round;
         ASSERT_EQ(bytes, 7u);
     }
     EXPECT_EQ(WaitForSingleObject(completer, INFINITE), WAIT_OBJECT_0);

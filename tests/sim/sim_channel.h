@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "overlapped_call.h"
 #include "tqsim.h"
 #include "win32_subset.h"
 
@@ -31,34 +32,7 @@ inline bool IsOutput(std::uint32_t number) {
     return kOutput[number];
 }
 
-// One overlapped call with its own manual-reset event.
-struct Call {
-    OVERLAPPED overlapped{};
-    DWORD issueError = 0; // 0: taken (pending or completed)
-    Call() { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-    ~Call() { CloseHandle(overlapped.hEvent); }
-    Call(const Call &) = delete;
-    Call &operator=(const Call &) = delete;
-    bool Completed() const { return WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0; }
-    // The completion error, once completed.
-    DWORD Outcome() const { return static_cast<DWORD>(overlapped.Internal); }
-};
-
-// Issues a call; records the error when it is refused at issue.
-inline void Issue(HANDLE file, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize,
-                  Call &call) {
-    DWORD bytes = 0;
-    if (!DeviceIoControl(file, code, in, inSize, out, outSize, &bytes, &call.overlapped)) {
-        const DWORD error = GetLastError();
-        call.issueError = error == ERROR_IO_PENDING ? 0 : error;
-    }
-}
-
-// Waits for a taken call; returns 0 or its error.
-inline DWORD Wait(HANDLE file, Call &call) {
-    DWORD bytes = 0;
-    return GetOverlappedResult(file, &call.overlapped, &bytes, TRUE) ? 0 : GetLastError();
-}
+using Call = testsupport::OverlappedCall;
 
 // The three transfers of one request.
 struct Triple {
@@ -72,14 +46,14 @@ inline void IssueRequest(HANDLE file, std::uint32_t number, void *buffer, DWORD 
                          const TQDEV_CAPTURE_SETTINGS *settings, Triple &t) {
     if (settings != nullptr) {
         t.settings = *settings;
-        Issue(file, kSettingsCode, &t.settings, sizeof t.settings, nullptr, 0, t.settingsCall);
+        t.settingsCall.Issue(file, kSettingsCode, &t.settings, sizeof t.settings, nullptr, 0);
     }
     if (IsOutput(number)) {
-        Issue(file, kRequestCodes[number], nullptr, 0, buffer, size, t.dataCall);
+        t.dataCall.Issue(file, kRequestCodes[number], nullptr, 0, buffer, size);
     } else {
-        Issue(file, kRequestCodes[number], buffer, size, nullptr, 0, t.dataCall);
+        t.dataCall.Issue(file, kRequestCodes[number], buffer, size, nullptr, 0);
     }
-    Issue(file, kStatusCode, nullptr, 0, &t.status, sizeof t.status, t.statusCall);
+    t.statusCall.Issue(file, kStatusCode, nullptr, 0, &t.status, sizeof t.status);
 }
 
 // A plugged camera with one open handle; everything is reset afterwards.
@@ -115,8 +89,8 @@ class SimCamera : public ::testing::Test {
                      const TQDEV_CAPTURE_SETTINGS *settings = nullptr) {
         Triple t;
         IssueRequest(file_, number, buffer, size, settings, t);
-        EXPECT_EQ(t.dataCall.issueError, 0u);
-        EXPECT_EQ(Wait(file_, t.statusCall), 0u);
+        EXPECT_EQ(t.dataCall.Refusal(), 0u);
+        EXPECT_EQ(t.statusCall.Wait(file_), 0u);
         return t.status;
     }
 

@@ -26,7 +26,7 @@ TEST_F(Transfers, SettingsAndDataCompleteBeforeTheirStatus) {
     EXPECT_FALSE(t.dataCall.Completed());
     EXPECT_FALSE(t.statusCall.Completed());
     ASSERT_EQ(TqsimReleaseRequests(camera_), 0);
-    ASSERT_EQ(Wait(file_, t.statusCall), 0u);
+    ASSERT_EQ(t.statusCall.Wait(file_), 0u);
     EXPECT_TRUE(t.settingsCall.Completed());
     EXPECT_TRUE(t.dataCall.Completed());
     EXPECT_EQ(t.status.word[0], 0u);
@@ -41,18 +41,18 @@ TEST_F(Transfers, HoldKeepsLaterRequestsAfterARelease) {
     IssueRequest(file_, 2, &first, sizeof first, nullptr, a);
     ASSERT_EQ(TqsimReleaseRequests(camera_), 0);
     IssueRequest(file_, 2, &second, sizeof second, nullptr, b);
-    ASSERT_EQ(Wait(file_, a.statusCall), 0u);
+    ASSERT_EQ(a.statusCall.Wait(file_), 0u);
     EXPECT_FALSE(b.statusCall.Completed());
     ASSERT_EQ(TqsimHoldRequests(camera_, 0), 0);
-    ASSERT_EQ(Wait(file_, b.statusCall), 0u);
+    ASSERT_EQ(b.statusCall.Wait(file_), 0u);
     EXPECT_EQ(b.status.word[0], 0u);
 }
 
 TEST_F(Transfers, StatusWithoutDataReportsASystemError) {
     Call status;
     TQDEV_STATUS record{};
-    Issue(file_, kStatusCode, nullptr, 0, &record, sizeof record, status);
-    ASSERT_EQ(Wait(file_, status), 0u);
+    status.Issue(file_, kStatusCode, nullptr, 0, &record, sizeof record);
+    ASSERT_EQ(status.Wait(file_), 0u);
     EXPECT_EQ(record.word[0], TQDEV_RESULT_SYSTEM_ERROR);
 }
 
@@ -61,8 +61,8 @@ TEST_F(Transfers, CodesWithoutWorkSucceedAndUnknownCodesAreRefused) {
         EXPECT_EQ(Run(number, nullptr, 0).word[0], 0u) << number;
     }
     Call unknown;
-    Issue(file_, 0xA3002978, nullptr, 0, nullptr, 0, unknown);
-    EXPECT_EQ(unknown.issueError, 1u);
+    unknown.Issue(file_, 0xA3002978, nullptr, 0, nullptr, 0);
+    EXPECT_EQ(unknown.Refusal(), 1u);
 }
 
 TEST_F(Transfers, CancelEndsEveryOutstandingTransferBeforeItCompletes) {
@@ -72,13 +72,13 @@ TEST_F(Transfers, CancelEndsEveryOutstandingTransferBeforeItCompletes) {
     Triple t;
     IssueRequest(file_, 6, &info, sizeof info, &settings, t);
     Call cancel;
-    Issue(file_, kCancelCode, nullptr, 0, nullptr, 0, cancel);
-    ASSERT_EQ(Wait(file_, cancel), 0u);
+    cancel.Issue(file_, kCancelCode, nullptr, 0, nullptr, 0);
+    ASSERT_EQ(cancel.Wait(file_), 0u);
     for (Call *call : {&t.settingsCall, &t.dataCall, &t.statusCall}) {
         EXPECT_TRUE(call->Completed());
         EXPECT_EQ(call->Outcome(), ERROR_OPERATION_ABORTED);
     }
-    EXPECT_EQ(Wait(file_, t.statusCall), ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(t.statusCall.Wait(file_), ERROR_OPERATION_ABORTED);
     // The handle keeps working, held requests included.
     ASSERT_EQ(TqsimHoldRequests(camera_, 0), 0);
     EXPECT_EQ(Run(6, &info, sizeof info, &settings).word[0], 0u);
@@ -96,9 +96,9 @@ TEST_F(Transfers, CancelEndsAFrameThatIsBeingExposed) {
         std::this_thread::yield();
     } while (state != TQSIM_STATE_EXPOSING);
     Call cancel;
-    Issue(file_, kCancelCode, nullptr, 0, nullptr, 0, cancel);
-    ASSERT_EQ(Wait(file_, cancel), 0u);
-    EXPECT_EQ(Wait(file_, t.statusCall), ERROR_OPERATION_ABORTED);
+    cancel.Issue(file_, kCancelCode, nullptr, 0, nullptr, 0);
+    ASSERT_EQ(cancel.Wait(file_), 0u);
+    EXPECT_EQ(t.statusCall.Wait(file_), ERROR_OPERATION_ABORTED);
     std::uint32_t frames = 1;
     ASSERT_EQ(TqsimFrameCount(camera_, &frames), 0);
     EXPECT_EQ(frames, 0u);
@@ -110,10 +110,10 @@ TEST_F(Transfers, TwoCancelsOfOneHandleBothComplete) {
     Triple t;
     IssueRequest(file_, 2, &info, sizeof info, nullptr, t);
     Call first, second;
-    Issue(file_, kCancelCode, nullptr, 0, nullptr, 0, first);
-    Issue(file_, kCancelCode, nullptr, 0, nullptr, 0, second);
-    EXPECT_EQ(Wait(file_, first), 0u);
-    EXPECT_EQ(Wait(file_, second), 0u);
+    first.Issue(file_, kCancelCode, nullptr, 0, nullptr, 0);
+    second.Issue(file_, kCancelCode, nullptr, 0, nullptr, 0);
+    EXPECT_EQ(first.Wait(file_), 0u);
+    EXPECT_EQ(second.Wait(file_), 0u);
     EXPECT_EQ(t.statusCall.Outcome(), ERROR_OPERATION_ABORTED);
 }
 
@@ -148,9 +148,9 @@ TEST_F(Transfers, ScriptedRefusalsAtIssue) {
         TQDEV_CAMERA_INFO info{};
         Triple t;
         IssueRequest(file_, 2, &info, sizeof info, nullptr, t);
-        EXPECT_EQ(t.dataCall.issueError, error);
+        EXPECT_EQ(t.dataCall.Refusal(), error);
         // The status transfer that follows has no data transfer of its own.
-        ASSERT_EQ(Wait(file_, t.statusCall), 0u);
+        ASSERT_EQ(t.statusCall.Wait(file_), 0u);
         EXPECT_EQ(t.status.word[0], TQDEV_RESULT_SYSTEM_ERROR);
         EXPECT_EQ(Run(2, &info, sizeof info).word[0], 0u) << "only the next call is refused";
     }
@@ -162,9 +162,9 @@ TEST_F(Transfers, RefusedStatusStillCompletesTheTakenTransfers) {
     TQDEV_CAPTURE_SETTINGS settings{};
     Triple t;
     IssueRequest(file_, 6, &info, sizeof info, &settings, t);
-    EXPECT_EQ(t.statusCall.issueError, 998u);
-    EXPECT_EQ(Wait(file_, t.settingsCall), 0u);
-    EXPECT_EQ(Wait(file_, t.dataCall), 0u);
+    EXPECT_EQ(t.statusCall.Refusal(), 998u);
+    EXPECT_EQ(t.settingsCall.Wait(file_), 0u);
+    EXPECT_EQ(t.dataCall.Wait(file_), 0u);
     EXPECT_EQ(Pending(camera_), 0u);
 }
 
@@ -173,8 +173,8 @@ TEST_F(Transfers, ScriptedStatusFailureResultAndWords) {
     TQDEV_CAMERA_INFO info{};
     Triple failed;
     IssueRequest(file_, 2, &info, sizeof info, nullptr, failed);
-    EXPECT_EQ(Wait(file_, failed.statusCall), ERROR_DEVICE_REMOVED);
-    EXPECT_EQ(Wait(file_, failed.dataCall), 0u);
+    EXPECT_EQ(failed.statusCall.Wait(file_), ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(failed.dataCall.Wait(file_), 0u);
 
     ASSERT_EQ(TqsimScriptResult(camera_, 2, 42), 0);
     TQDEV_CAMERA_INFO untouched{};
@@ -202,7 +202,7 @@ TEST_F(Transfers, LogRecordsEveryCallWithSettingsCopies) {
     TQDEV_DEVICE_STATE state{};
     Triple refused;
     IssueRequest(file_, 9, &state, sizeof state, nullptr, refused);
-    ASSERT_EQ(Wait(file_, refused.statusCall), 0u);
+    ASSERT_EQ(refused.statusCall.Wait(file_), 0u);
     struct Expected {
         DWORD code, in, out, refused, settings;
     };
@@ -253,8 +253,8 @@ TEST_F(Transfers, ControlCallsOnAnUnpluggedCameraFail) {
     EXPECT_EQ(TqsimUnplugCamera(camera_), -1);
     Call late;
     TQDEV_CAMERA_INFO info{};
-    Issue(file_, kRequestCodes[2], nullptr, 0, &info, sizeof info, late);
-    EXPECT_EQ(late.issueError, ERROR_DEVICE_REMOVED);
+    late.Issue(file_, kRequestCodes[2], nullptr, 0, &info, sizeof info);
+    EXPECT_EQ(late.Refusal(), ERROR_DEVICE_REMOVED);
 }
 
 } // namespace

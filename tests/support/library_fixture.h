@@ -5,19 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
+#include <source_location>
 #include <string>
-#include <thread>
-#include <tuple>
 #include <vector>
 
 #include "diagnostics.h"
 #include "notification_recorder.h"
+#include "recorder.h"
 #include "tqdev.h"
 #include "tqdev_lib_nt.h"
 #include "tqsim.h"
@@ -77,13 +73,13 @@ class LibraryFixture : public ::testing::Test {
     uint32_t heapBlocks_ = 0;
 };
 
-// Waits (bounded) until no more than `idle` threads run. Completion threads
-// print their last line as they end, so a capture of diagnostics starts and
+// Waits until no more than `idle` threads run. Completion threads print
+// their last line as they end, so a capture of diagnostics starts and
 // finishes with them ended, never with a line cut in two.
-inline void WaitForThreads(uint32_t idle) {
-    for (int i = 0; i < 5000 && TqsimRunningThreadCount() > idle; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_LE(TqsimRunningThreadCount(), idle) << "threads still running after 5 s";
+inline void WaitForThreads(uint32_t idle,
+                           std::source_location where = std::source_location::current()) {
+    testsupport::Eventually([idle] { return TqsimRunningThreadCount() <= idle; },
+                            "the library's threads to end", where);
 }
 
 // Standard output and standard error of a stretch of code. Diagnostics go

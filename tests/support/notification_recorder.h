@@ -3,13 +3,12 @@
 #pragma once
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <source_location>
 #include <tuple>
 #include <vector>
 
+#include "recorder.h"
 #include "tqdev.h"
 
 // Records notification callbacks and lets a test wait for a number of them.
@@ -18,7 +17,7 @@ class NotificationRecorder {
     using Event = std::tuple<uint32_t, uint32_t, uint64_t>; // event, device, user value
 
     static void TQDEV_CALL Callback(uint32_t event, uint32_t device, uint64_t userValue) {
-        Instance().Record(event, device, userValue);
+        Instance().events_.Add({event, device, userValue});
     }
 
     static NotificationRecorder &Instance() {
@@ -26,36 +25,24 @@ class NotificationRecorder {
         return recorder;
     }
 
-    void Clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.clear();
+    void Clear() { events_.Clear(); }
+
+    // Waits until count events have arrived; returns what arrived.
+    std::vector<Event> WaitFor(size_t count,
+                               std::source_location where = std::source_location::current()) {
+        return events_.WaitFor(count, where);
     }
 
-    // Waits (bounded, so that a missing event fails instead of hanging) until
-    // count events have arrived; returns what arrived.
-    std::vector<Event> WaitFor(size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return events_.size() >= count; });
-        return events_;
-    }
-
-    // Waits (bounded) until this event has arrived; returns what arrived.
-    std::vector<Event> WaitForEvent(const Event &event) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::seconds(10), [&] {
-            return std::find(events_.begin(), events_.end(), event) != events_.end();
-        });
-        return events_;
+    // Waits until this event has arrived; returns what arrived.
+    std::vector<Event> WaitForEvent(const Event &event,
+                                    std::source_location where = std::source_location::current()) {
+        return events_.WaitUntil(
+            [&](const std::vector<Event> &events) {
+                return std::find(events.begin(), events.end(), event) != events.end();
+            },
+            "a notification", where);
     }
 
   private:
-    void Record(uint32_t event, uint32_t device, uint64_t userValue) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.emplace_back(event, device, userValue);
-        arrived_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::vector<Event> events_;
+    testsupport::Recorder<Event> events_;
 };

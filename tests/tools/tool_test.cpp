@@ -12,12 +12,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include "recorder.h"
 #include "tqsim.h"
 
 namespace {
@@ -72,9 +72,8 @@ ToolRun InterruptTool(const std::string &arguments, const std::string &ready,
         ADD_FAILURE() << "cannot start " << command;
         return run;
     }
-    for (int i = 0; i < 500 && ReadText(log).find(ready) == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    testsupport::Eventually([&] { return ReadText(log).find(ready) != std::string::npos; },
+                            "the tool to be ready");
     kill(pid, SIGINT);
     int status = 0;
     waitpid(pid, &status, 0);

@@ -1,5 +1,8 @@
 // Requests pending in the driver, ended by the library's cancel, close,
 // termination and by unplugging the camera; none of them stalls.
+#include <thread>
+
+#include "overlapped_call.h"
 #include "wine_support.h"
 
 namespace wine {
@@ -90,17 +93,12 @@ TEST_F(Endings, SystemCancelEndsThroughTheCancelRoutine) {
     ASSERT_NE(raw.get(), INVALID_HANDLE_VALUE);
     ASSERT_EQ(control_->Control(TQCAM_CONTROL_HOLD, 1), 0u);
     const TQCAM_COUNTERS before = control_->Counters();
-    OVERLAPPED block{};
-    block.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    testsupport::OverlappedCall call;
     TQDEV_CAMERA_INFO info{};
-    EXPECT_FALSE(
-        DeviceIoControl(raw.get(), 0xA3002914, nullptr, 0, &info, sizeof info, nullptr, &block));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
-    ASSERT_TRUE(CancelIoEx(raw.get(), &block));
-    DWORD bytes = 0;
-    EXPECT_FALSE(GetOverlappedResult(raw.get(), &block, &bytes, TRUE));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-    CloseHandle(block.hEvent);
+    EXPECT_EQ(call.Issue(raw.get(), 0xA3002914, nullptr, 0, &info, sizeof info),
+              static_cast<DWORD>(ERROR_IO_PENDING));
+    ASSERT_TRUE(CancelIoEx(raw.get(), &call.overlapped));
+    EXPECT_EQ(call.Wait(raw.get()), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
     EXPECT_EQ(control_->Counters().ended_by_cancel_routine, before.ended_by_cancel_routine + 1);
 }
 

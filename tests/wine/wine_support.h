@@ -1,88 +1,37 @@
 // Shared helpers of the integration suite: the library initialised over the
 // installed cameras, the driver's private controls and counters, running the
-// install tool, and the frame model's pixels.
+// install tool, and the frame model's pixels. Waiting is the shared
+// recorder's; finding the cameras is the install tool's enumeration.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
-#include <setupapi.h>
 #include <tlhelp32.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "camera/frame_model.h"
+#include "camera_interfaces.h"
 #include "driver_control.h"
+#include "recorder.h"
 #include "tqdev.h"
 
 namespace wine {
 
-inline const GUID kCameraInterface = {
-    0x4ACC4CE4, 0x6A08, 0x4A8C, {0xAB, 0x7A, 0xFC, 0xBD, 0x87, 0x7B, 0x16, 0xA8}};
+using testsupport::Eventually;
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kPatience = std::chrono::seconds(20);
-
-// Waits (bounded) until the condition holds; polls, since the condition lives
-// in another process or in the driver.
-template <typename Condition> bool Eventually(Condition condition) {
-    const auto deadline = Clock::now() + kPatience;
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-struct DriverCamera {
-    std::string path;
-    std::string serial;
-};
+using DriverCamera = CameraInterface;
 
 // Every present camera interface with its SerialNumber value.
 inline std::vector<DriverCamera> DriverCameras() {
     std::vector<DriverCamera> cameras;
-    HDEVINFO set = SetupDiGetClassDevsA(&kCameraInterface, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
-        return cameras;
-    }
-    SP_DEVICE_INTERFACE_DATA item{};
-    item.cbSize = sizeof item;
-    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kCameraInterface, i, &item); ++i) {
-        DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailA(set, &item, nullptr, 0, &size, nullptr);
-        std::vector<char> buffer(size);
-        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
-        detail->cbSize = sizeof *detail;
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof device;
-        if (!SetupDiGetDeviceInterfaceDetailA(set, &item, detail, size, nullptr, &device)) {
-            continue;
-        }
-        DriverCamera camera{detail->DevicePath, ""};
-        HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-        if (key != INVALID_HANDLE_VALUE) {
-            char serial[64] = {};
-            DWORD bytes = sizeof serial - 1;
-            RegQueryValueExA(key, "SerialNumber", nullptr, nullptr,
-                             reinterpret_cast<BYTE *>(serial), &bytes);
-            camera.serial = serial;
-            RegCloseKey(key);
-        }
-        cameras.push_back(camera);
-    }
-    SetupDiDestroyDeviceInfoList(set);
+    FindCameraInterfaces(&cameras);
     return cameras;
 }
 
@@ -278,31 +227,21 @@ inline DWORD HandleCount() {
 // Progress of an asynchronous call: callbacks counted, the end awaited.
 struct Progress {
     TQDEV_PROGRESS record{};
-    std::mutex mutex;
-    std::condition_variable changed;
-    uint32_t calls = 0;
+    testsupport::Recorder<uint32_t> results; // of each callback
 
     Progress() {
         record.Callback = &Progress::Called;
         record.UserData = reinterpret_cast<uintptr_t>(this);
     }
-    static void TQDEV_CALL Called(uint32_t, uint64_t user) {
-        auto *self = reinterpret_cast<Progress *>(static_cast<uintptr_t>(user));
-        std::lock_guard lock(self->mutex);
-        self->calls++;
-        self->changed.notify_all();
+    static void TQDEV_CALL Called(uint32_t result, uint64_t user) {
+        reinterpret_cast<Progress *>(static_cast<uintptr_t>(user))->results.Add(result);
     }
-    bool WaitCalls(uint32_t count) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, kPatience, [&] { return calls >= count; });
-    }
+    bool WaitCalls(uint32_t count) { return results.WaitFor(count).size() >= count; }
     // Waits for the end; the final result, or 0xFFFFFFFF when it never came.
     uint32_t WaitResult() {
-        std::unique_lock lock(mutex);
-        const bool done = changed.wait_for(lock, kPatience, [&] {
-            return reinterpret_cast<volatile uint32_t &>(record.Done) == 1;
-        });
-        return done ? record.Result : 0xFFFFFFFF;
+        const auto ended = [&] { return reinterpret_cast<volatile uint32_t &>(record.Done) == 1; };
+        results.WaitUntil([&](const std::vector<uint32_t> &) { return ended(); }, "the end");
+        return ended() ? record.Result : 0xFFFFFFFF;
     }
 };
 

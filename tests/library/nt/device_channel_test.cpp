@@ -1,7 +1,10 @@
 // The device channel: open and close, the transfers of a request, the
 // results of refused and failed transfers, cancel, and completions.
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "nt_test_support.h"
 #include "request_codes.h"
@@ -381,8 +384,7 @@ struct BlockingCompletion {
     static void Function(const TQDEV_STATUS *status, void *, void *context) {
         auto *self = static_cast<BlockingCompletion *>(context);
         std::unique_lock<std::mutex> lock(self->mutex);
-        if (!self->changed.wait_for(lock, std::chrono::seconds(10),
-                                    [&] { return self->released; })) {
+        if (!self->changed.wait_for(lock, testsupport::kPatience, [&] { return self->released; })) {
             self->timedOut = true;
         }
         self->results.push_back(status->word[0]);
@@ -411,7 +413,7 @@ TEST_F(DeviceChannelTest, CloseDoesNotWaitForOutstandingCompletions) {
     std::unique_lock<std::mutex> lock(completion.mutex);
     completion.released = true;
     completion.changed.notify_all();
-    completion.changed.wait_for(lock, std::chrono::seconds(10),
+    completion.changed.wait_for(lock, testsupport::kPatience,
                                 [&] { return completion.calls == 2; });
     EXPECT_FALSE(completion.timedOut);
     EXPECT_EQ(completion.calls, 2);

@@ -154,13 +154,12 @@ TEST_F(DeviceListTest, RegistrationIsReplacedAndNullStopsDelivery) {
         PlugCamera();
     }
     // Once a later pass has run, the earlier one has delivered (to nobody).
-    while (ListedIndices() != std::vector<uint32_t>{1}) {
-        Sleep(10);
-    }
+    ASSERT_TRUE(
+        testsupport::Eventually([] { return ListedIndices() == std::vector<uint32_t>{1}; }));
     PlugCamera();
-    while (ListedIndices() != std::vector<uint32_t>{2, 1}) {
-        Sleep(10);
-    }
+    ASSERT_TRUE(testsupport::Eventually([] {
+        return ListedIndices() == std::vector<uint32_t>{2, 1};
+    }));
     ASSERT_EQ(RegisterNotification(NotificationRecorder::Callback, 4), TQDEV_RESULT_OK);
     PlugCamera();
     std::vector<Event> events = recorder.WaitForEvent({1, 3, 4});

@@ -2,14 +2,13 @@
 // completions recorded for inspection, and the simulator's call log.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <source_location>
 #include <vector>
 
 #include "library_fixture.h"
 #include "nt_internal.h"
+#include "recorder.h"
 
 // Keeps enumeration passes (and their platform calls) from running while a
 // test rearranges cameras or injects a failure into the next platform call.
@@ -27,28 +26,19 @@ class Completions {
     };
 
     static void Function(const TQDEV_STATUS *status, void *data, void *context) {
-        auto *self = static_cast<Completions *>(context);
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        self->records_.push_back({*status, data});
-        self->arrived_.notify_all();
+        static_cast<Completions *>(context)->records_.Add({*status, data});
     }
 
-    // Waits (bounded) for count completions; returns those that arrived.
-    std::vector<Record> WaitFor(size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return records_.size() >= count; });
-        return records_;
+    // Waits for count completions; returns those that arrived.
+    std::vector<Record> WaitFor(size_t count,
+                                std::source_location where = std::source_location::current()) {
+        return records_.WaitFor(count, where);
     }
 
-    size_t Count() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return records_.size();
-    }
+    size_t Count() { return records_.Count(); }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::vector<Record> records_;
+    testsupport::Recorder<Record> records_;
 };
 
 inline std::vector<TQSIM_CALL_RECORD> CallLog(uint32_t camera) {
@@ -61,14 +51,12 @@ inline std::vector<TQSIM_CALL_RECORD> CallLog(uint32_t camera) {
     return calls;
 }
 
-// Whether the open handles come back to `count` within a few poll periods:
-// handles of ended completion threads are closed by the next submission or
-// notification pass.
-inline bool HandlesReturnTo(uint32_t count) {
-    for (int i = 0; i < 200 && TqsimOpenHandleCount() != count; ++i) {
-        Sleep(10);
-    }
-    return TqsimOpenHandleCount() == count;
+// Whether the open handles come back to `count`: handles of ended completion
+// threads are closed by the next submission or notification pass.
+inline bool HandlesReturnTo(uint32_t count,
+                            std::source_location where = std::source_location::current()) {
+    return testsupport::Eventually([count] { return TqsimOpenHandleCount() == count; },
+                                   "the open handles to return", where);
 }
 
 inline uint32_t PendingTransfers(uint32_t camera) {

@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
+#include <source_location>
 #include <thread>
 #include <vector>
 
 #include "library_fixture.h"
+#include "recorder.h"
 #include "request_codes.h"
 #include "tqdev.h"
 #include "tqsim.h"
@@ -68,26 +67,25 @@ inline std::vector<uint32_t> RequestNumbers(uint32_t camera) {
     return numbers;
 }
 
-// Waits (bounded) until `count` status transfers of the camera have been
-// issued: the requests before them are then wholly in the camera's hands.
-inline bool WaitForStatusTransfers(uint32_t camera, size_t count) {
-    for (int attempt = 0; attempt < 4000; ++attempt) {
-        uint32_t calls = 0;
-        TqsimCallCount(camera, &calls);
-        size_t seen = 0;
-        for (uint32_t i = 0; i < calls; ++i) {
-            TQSIM_CALL_RECORD call{};
-            if (TqsimGetCall(camera, i, &call) == 0 && call.code == kStatusCode &&
-                call.refused_with == 0) {
-                ++seen;
+// Waits until `count` status transfers of the camera have been issued: the
+// requests before them are then wholly in the camera's hands.
+inline bool WaitForStatusTransfers(uint32_t camera, size_t count,
+                                   std::source_location where = std::source_location::current()) {
+    return testsupport::Eventually(
+        [&] {
+            uint32_t calls = 0;
+            TqsimCallCount(camera, &calls);
+            size_t seen = 0;
+            for (uint32_t i = 0; i < calls; ++i) {
+                TQSIM_CALL_RECORD call{};
+                if (TqsimGetCall(camera, i, &call) == 0 && call.code == kStatusCode &&
+                    call.refused_with == 0) {
+                    ++seen;
+                }
             }
-        }
-        if (seen >= count) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+            return seen >= count;
+        },
+        "status transfers", where);
 }
 
 // Every completion of a progress record: its result, the record's fields as
@@ -110,37 +108,29 @@ class ProgressLog {
         record.UserData = reinterpret_cast<uintptr_t>(this);
     }
 
-    // Waits (bounded, so a lost completion fails instead of hanging) until
-    // count completions have arrived; returns them.
-    std::vector<Entry> WaitFor(size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::seconds(20), [&] { return entries_.size() >= count; });
-        return entries_;
+    // Waits until count completions have arrived; returns them.
+    std::vector<Entry> WaitFor(size_t count,
+                               std::source_location where = std::source_location::current()) {
+        return entries_.WaitFor(count, where);
     }
 
-    // Waits (bounded) for `count` completions or one that ends the operation.
-    std::vector<Entry> WaitForReportsOrEnd(size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return entries_.size() >= count ||
-                   (!entries_.empty() && entries_.back().result != TQDEV_RESULT_OK);
-        });
-        return entries_;
+    // Waits for `count` completions or one that ends the operation.
+    std::vector<Entry>
+    WaitForReportsOrEnd(size_t count,
+                        std::source_location where = std::source_location::current()) {
+        return entries_.WaitUntil(
+            [count](const std::vector<Entry> &entries) {
+                return entries.size() >= count || Ended(entries);
+            },
+            "reports or the end", where);
     }
 
-    // Waits (bounded) for a completion with a result other than 0.
-    std::vector<Entry> WaitForFinal() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return !entries_.empty() && entries_.back().result != TQDEV_RESULT_OK;
-        });
-        return entries_;
+    // Waits for a completion with a result other than 0.
+    std::vector<Entry> WaitForFinal(std::source_location where = std::source_location::current()) {
+        return entries_.WaitUntil(Ended, "the final completion", where);
     }
 
-    std::vector<Entry> Entries() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return entries_;
-    }
+    std::vector<Entry> Entries() { return entries_.Entries(); }
 
     // Completions that began while another of the same record was running.
     int Overlaps() const { return overlaps_.load(); }
@@ -153,28 +143,28 @@ class ProgressLog {
     const uint32_t *watched = nullptr;            // snapshot at each completion
 
   private:
+    static bool Ended(const std::vector<Entry> &entries) {
+        return !entries.empty() && entries.back().result != TQDEV_RESULT_OK;
+    }
+
     static void TQDEV_CALL Callback(uint32_t result, uint64_t userData) {
         auto *log = reinterpret_cast<ProgressLog *>(static_cast<uintptr_t>(userData));
         if (log->inside_.exchange(true)) {
             log->overlaps_ += 1;
         }
         std::this_thread::yield(); // widen the window in which an overlap would show
-        std::lock_guard<std::mutex> lock(log->mutex_);
         TQDEV_PROGRESS &record = log->record;
-        log->entries_.push_back({result, std::atomic_ref<uint32_t>(record.Done).load(),
-                                 std::atomic_ref<uint32_t>(record.Percent).load(),
-                                 std::atomic_ref<uint32_t>(record.Result).load(),
-                                 std::this_thread::get_id(),
-                                 log->params != nullptr ? log->params->ring_index : 0,
-                                 log->params != nullptr ? log->params->status6 : 0,
-                                 log->watched != nullptr ? *log->watched : 0});
+        log->entries_.Add({result, std::atomic_ref<uint32_t>(record.Done).load(),
+                           std::atomic_ref<uint32_t>(record.Percent).load(),
+                           std::atomic_ref<uint32_t>(record.Result).load(),
+                           std::this_thread::get_id(),
+                           log->params != nullptr ? log->params->ring_index : 0,
+                           log->params != nullptr ? log->params->status6 : 0,
+                           log->watched != nullptr ? *log->watched : 0});
         log->inside_.store(false);
-        log->arrived_.notify_all();
     }
 
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::vector<Entry> entries_;
+    testsupport::Recorder<Entry> entries_;
     std::atomic<bool> inside_{false};
     std::atomic<int> overlaps_{0};
 };
