@@ -154,14 +154,17 @@ class ProgressLog {
         }
         std::this_thread::yield(); // widen the window in which an overlap would show
         TQDEV_PROGRESS &record = log->record;
-        log->entries_.Add({result, std::atomic_ref<uint32_t>(record.Done).load(),
-                           std::atomic_ref<uint32_t>(record.Percent).load(),
-                           std::atomic_ref<uint32_t>(record.Result).load(),
-                           std::this_thread::get_id(),
-                           log->params != nullptr ? log->params->ring_index : 0,
-                           log->params != nullptr ? log->params->status6 : 0,
-                           log->watched != nullptr ? *log->watched : 0});
+        Entry entry{result,
+                    std::atomic_ref<uint32_t>(record.Done).load(),
+                    std::atomic_ref<uint32_t>(record.Percent).load(),
+                    std::atomic_ref<uint32_t>(record.Result).load(),
+                    std::this_thread::get_id(),
+                    log->params != nullptr ? log->params->ring_index : 0,
+                    log->params != nullptr ? log->params->status6 : 0,
+                    log->watched != nullptr ? *log->watched : 0};
         log->inside_.store(false);
+        // Last: a waiter may drop the log as soon as the entry is in.
+        log->entries_.Add(entry);
     }
 
     testsupport::Recorder<Entry> entries_;
