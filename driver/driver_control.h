@@ -6,8 +6,9 @@
 
 #include <stdint.h>
 
-/* Device type 0xA300, function 0xA70, METHOD_BUFFERED, any access. */
-#define TQCAM_CONTROL_CODE 0xA30029C0u
+#include "tqdev_protocol.h"
+
+#define TQCAM_CONTROL_CODE TQPROTO_TEST_CONTROL_CODE
 
 #define TQCAM_CONTROL_COUNTERS 0      /* reply: TQCAM_COUNTERS */
 #define TQCAM_CONTROL_SCRIPT_RESULT 1 /* a: request, b: status word 0 of its next serving */

@@ -38,7 +38,7 @@ static NTSTATUS Refusal(TQCAM_DEVICE *device, uint32_t code) {
     if (TakeScript(device->refusals, &device->refusalCount, code, &script)) {
         return (NTSTATUS)script.value;
     }
-    const BOOLEAN known = code == TQCORE_STATUS_CODE || code == TQCORE_CANCEL_CODE ||
+    const BOOLEAN known = code == TQPROTO_STATUS_CODE || code == TQPROTO_CANCEL_CODE ||
                           TqcoreRequestNumber(code) != TQCORE_NO_REQUEST;
     return known ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST;
 }
@@ -289,12 +289,12 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT self, PIRP irp) {
     TQCAM_JOB *job = NULL;
     int slot = SLOT_DATA;
     if (refusal == STATUS_SUCCESS) {
-        if (code == TQCORE_CANCEL_CODE) {
+        if (code == TQPROTO_CANCEL_CODE) {
             job = TakeCancel(device, file);
-        } else if (code == TQCORE_STATUS_CODE) {
+        } else if (code == TQPROTO_STATUS_CODE) {
             job = TakeStatus(device, file);
             slot = SLOT_STATUS;
-        } else if (code == TQCORE_SETTINGS_CODE &&
+        } else if (code == TQPROTO_SETTINGS_CODE &&
                    stack->Parameters.DeviceIoControl.InputBufferLength != 0) {
             job = TakeSettings(device, file, irp);
             slot = SLOT_SETTINGS;

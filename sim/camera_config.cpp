@@ -9,10 +9,7 @@
 namespace tqsim {
 namespace {
 
-constexpr const char *kValueNames[TQSIM_REGISTRY_VALUE_COUNT] = {
-    "DeviceType",         "DeviceSubtype",      "DeviceName",          "SerialNumber",
-    "MajorVersion",       "MinorVersion",       "VersionString",       "BuildDate",
-    "DriverMajorVersion", "DriverMinorVersion", "DriverVersionString", "DriverBuildDate"};
+constexpr const char *kValueNames[TQSIM_REGISTRY_VALUE_COUNT] = TQPROTO_REGISTRY_NAMES;
 
 TQSIM_REGISTRY_VALUE *FindValue(TQSIM_CAMERA_CONFIG *config, const char *name) {
     if (config == nullptr || name == nullptr) {

@@ -22,9 +22,9 @@
 
 namespace tqsim {
 
-constexpr DWORD kSettingsCode = TQCORE_SETTINGS_CODE;
-constexpr DWORD kStatusCode = TQCORE_STATUS_CODE;
-constexpr DWORD kCancelCode = TQCORE_CANCEL_CODE;
+constexpr DWORD kSettingsCode = TQPROTO_SETTINGS_CODE;
+constexpr DWORD kStatusCode = TQPROTO_STATUS_CODE;
+constexpr DWORD kCancelCode = TQPROTO_CANCEL_CODE;
 constexpr DWORD kErrorInvalidFunction = 1;
 constexpr std::uint32_t kNoRequest = TQCORE_NO_REQUEST;
 

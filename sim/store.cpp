@@ -29,11 +29,14 @@ Store &TheStore() {
 }
 
 bool IsNumberValue(const char *name) {
-    static constexpr const char *kNumbers[] = {"DeviceType",         "DeviceSubtype",
-                                               "MajorVersion",       "MinorVersion",
-                                               "DriverMajorVersion", "DriverMinorVersion"};
-    return std::any_of(std::begin(kNumbers), std::end(kNumbers),
-                       [&](const char *number) { return std::strcmp(number, name) == 0; });
+    static constexpr const char *kNames[TQPROTO_REGISTRY_VALUE_COUNT] = TQPROTO_REGISTRY_NAMES;
+    static constexpr int kTexts[TQPROTO_REGISTRY_VALUE_COUNT] = TQPROTO_REGISTRY_TEXTS;
+    for (int i = 0; i < TQPROTO_REGISTRY_VALUE_COUNT; ++i) {
+        if (std::strcmp(kNames[i], name) == 0) {
+            return kTexts[i] == 0;
+        }
+    }
+    return false;
 }
 
 std::vector<RegistryValue> RegistryOf(const TQSIM_CAMERA_CONFIG &config) {

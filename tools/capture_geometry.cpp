@@ -6,17 +6,11 @@
 
 #include "numbers.h"
 #include "result_names.h"
+#include "tqdev_protocol.h"
 
 namespace {
 
-// The driver's settings words: origin and size of the window in 16-bit
-// halves, binning factors in bits 0..7 and 8..15 of the readout word.
-constexpr uint32_t PackHalves(uint32_t low, uint32_t high) {
-    return ((high & 0xFFFFu) << 16) | (low & 0xFFFFu);
-}
-constexpr uint32_t kReadoutMirror = 0x10000u;
-constexpr uint32_t kReadoutFlip = 0x20000u;
-constexpr uint32_t kMirrorWidthStep = 64;
+constexpr uint32_t kMirrorWidthStep = TQPROTO_MIRROR_WIDTH_STEP;
 
 uint32_t Word(const uint8_t *bytes, size_t offset) {
     uint32_t value = 0;
@@ -84,22 +78,22 @@ bool ParseWindow(const std::string &text, CaptureGeometry &geometry) {
 }
 
 void ApplyGeometry(const CaptureGeometry &geometry, TQDEV_CAPTURE_PARAMS &params) {
-    params.setup_words[0] = PackHalves(geometry.left, geometry.top);
-    params.setup_words[1] = PackHalves(geometry.width, geometry.height);
-    params.extra_words[0] = ((geometry.vBinning & 0xFFu) << 8) | (geometry.hBinning & 0xFFu) |
-                            (geometry.mirror ? kReadoutMirror : 0) |
-                            (geometry.flip ? kReadoutFlip : 0);
+    params.setup_words[0] = TQPROTO_SETUP_ORIGIN(geometry.left, geometry.top);
+    params.setup_words[1] = TQPROTO_SETUP_SIZE(geometry.width, geometry.height);
+    params.extra_words[0] = TQPROTO_READOUT_BINNING(geometry.hBinning, geometry.vBinning) |
+                            (geometry.mirror ? TQPROTO_READOUT_MIRROR : 0) |
+                            (geometry.flip ? TQPROTO_READOUT_FLIP : 0);
     params.extra_words[1] = geometry.exposureUs;
 }
 
 SensorFacts DecodeCameraInfo(const TQDEV_CAMERA_INFO &info) {
     SensorFacts facts;
-    facts.width = Word(info.driver_data, 0);
-    facts.height = Word(info.driver_data, 4);
-    facts.bitsPerSample = Word(info.driver_data, 8);
-    facts.maxBinning = Word(info.driver_data, 12);
-    facts.model = Text(info.driver_data, 16, 40);
-    facts.serial = Text(info.driver_data, 56, 40);
+    facts.width = Word(info.driver_data, TQPROTO_INFO_SENSOR_WIDTH);
+    facts.height = Word(info.driver_data, TQPROTO_INFO_SENSOR_HEIGHT);
+    facts.bitsPerSample = Word(info.driver_data, TQPROTO_INFO_BITS_PER_SAMPLE);
+    facts.maxBinning = Word(info.driver_data, TQPROTO_INFO_MAX_BINNING);
+    facts.model = Text(info.driver_data, TQPROTO_INFO_MODEL, TQPROTO_INFO_TEXT_SIZE);
+    facts.serial = Text(info.driver_data, TQPROTO_INFO_SERIAL, TQPROTO_INFO_TEXT_SIZE);
     return facts;
 }
 

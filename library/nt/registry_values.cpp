@@ -3,31 +3,29 @@
 #include <cstring>
 
 #include "nt_internal.h"
+#include "tqdev_protocol.h"
 
 namespace {
 
 constexpr uint32_t kTextField = 40;
 
-struct RegistryField {
-    const char *name;
-    size_t offset; // in TQDEV_DEVICE_INFO
-    bool isText;
-};
+constexpr const char *kRegistryNames[TQPROTO_REGISTRY_VALUE_COUNT] = TQPROTO_REGISTRY_NAMES;
+constexpr int kRegistryTexts[TQPROTO_REGISTRY_VALUE_COUNT] = TQPROTO_REGISTRY_TEXTS;
 
-// Read in this order, in three groups of four; the first failure ends it.
-constexpr RegistryField kRegistryFields[] = {
-    {"DeviceType", offsetof(TQDEV_DEVICE_INFO, DeviceType), false},
-    {"DeviceSubtype", offsetof(TQDEV_DEVICE_INFO, DeviceSubtype), false},
-    {"DeviceName", offsetof(TQDEV_DEVICE_INFO, DeviceName), true},
-    {"SerialNumber", offsetof(TQDEV_DEVICE_INFO, SerialNumber), true},
-    {"MajorVersion", offsetof(TQDEV_DEVICE_INFO, MajorVersion), false},
-    {"MinorVersion", offsetof(TQDEV_DEVICE_INFO, MinorVersion), false},
-    {"VersionString", offsetof(TQDEV_DEVICE_INFO, VersionString), true},
-    {"BuildDate", offsetof(TQDEV_DEVICE_INFO, BuildDate), true},
-    {"DriverMajorVersion", offsetof(TQDEV_DEVICE_INFO, DriverMajorVersion), false},
-    {"DriverMinorVersion", offsetof(TQDEV_DEVICE_INFO, DriverMinorVersion), false},
-    {"DriverVersionString", offsetof(TQDEV_DEVICE_INFO, DriverVersionString), true},
-    {"DriverBuildDate", offsetof(TQDEV_DEVICE_INFO, DriverBuildDate), true},
+// Where each value goes in the device record, in the values' order.
+constexpr size_t kRegistryOffsets[TQPROTO_REGISTRY_VALUE_COUNT] = {
+    offsetof(TQDEV_DEVICE_INFO, DeviceType),
+    offsetof(TQDEV_DEVICE_INFO, DeviceSubtype),
+    offsetof(TQDEV_DEVICE_INFO, DeviceName),
+    offsetof(TQDEV_DEVICE_INFO, SerialNumber),
+    offsetof(TQDEV_DEVICE_INFO, MajorVersion),
+    offsetof(TQDEV_DEVICE_INFO, MinorVersion),
+    offsetof(TQDEV_DEVICE_INFO, VersionString),
+    offsetof(TQDEV_DEVICE_INFO, BuildDate),
+    offsetof(TQDEV_DEVICE_INFO, DriverMajorVersion),
+    offsetof(TQDEV_DEVICE_INFO, DriverMinorVersion),
+    offsetof(TQDEV_DEVICE_INFO, DriverVersionString),
+    offsetof(TQDEV_DEVICE_INFO, DriverBuildDate),
 };
 
 constexpr const char *kGroupFailures[] = {
@@ -97,13 +95,12 @@ bool ReadText(HDEVINFO set, SP_DEVINFO_DATA *deviceInfo, const char *name, char 
     return read;
 }
 
-bool ReadField(HDEVINFO set, SP_DEVINFO_DATA *deviceInfo, const RegistryField &field,
-               TQDEV_DEVICE_INFO *info) {
-    auto *place = reinterpret_cast<unsigned char *>(info) + field.offset;
-    if (field.isText) {
-        return ReadText(set, deviceInfo, field.name, reinterpret_cast<char *>(place));
+bool ReadField(HDEVINFO set, SP_DEVINFO_DATA *deviceInfo, size_t index, TQDEV_DEVICE_INFO *info) {
+    auto *place = reinterpret_cast<unsigned char *>(info) + kRegistryOffsets[index];
+    if (kRegistryTexts[index] != 0) {
+        return ReadText(set, deviceInfo, kRegistryNames[index], reinterpret_cast<char *>(place));
     }
-    return ReadNumber(set, deviceInfo, field.name, reinterpret_cast<uint32_t *>(place));
+    return ReadNumber(set, deviceInfo, kRegistryNames[index], reinterpret_cast<uint32_t *>(place));
 }
 
 } // namespace
@@ -128,15 +125,14 @@ uint32_t InitDeviceNode(DeviceNode *node, HDEVINFO set, SP_DEVINFO_DATA *deviceI
         return TQDEV_RESULT_OUT_OF_MEMORY;
     }
     std::memcpy(node->devicePath, path, length + 1);
-    size_t index = 0;
-    for (const RegistryField &field : kRegistryFields) {
-        if (!ReadField(set, deviceInfo, field, &node->info)) {
+    // Read in this order, in three groups of four; the first failure ends it.
+    for (size_t index = 0; index < TQPROTO_REGISTRY_VALUE_COUNT; ++index) {
+        if (!ReadField(set, deviceInfo, index, &node->info)) {
             TQDEV_DIAG("%s", kGroupFailures[index / 4]);
             FreeMemory(node->devicePath);
             node->devicePath = nullptr;
             return TQDEV_RESULT_SYSTEM_ERROR;
         }
-        ++index;
     }
     return TQDEV_RESULT_OK;
 }

@@ -9,6 +9,7 @@ from typing import Callable, Iterable, Optional, Sequence
 
 import numpy as np
 
+from . import _protocol as p
 from . import _records as r
 from ._lib import Result, TqdevError, check, check_int, library
 from .async_capture import CaptureFuture, AsyncCapture, capture_result
@@ -60,12 +61,18 @@ class CameraInfo:
 
     @classmethod
     def from_record(cls, record: r.CAMERA_INFO) -> "CameraInfo":
-        """Decodes the record: the driver's words 0..3, then texts at bytes 16 and 56."""
+        """Decodes the record: the sensor's words, then the model and serial texts."""
         data = bytes(record.driver_data)
-        width, height, bits, binning = (int.from_bytes(data[i:i + 4], "little")
-                                        for i in range(0, 16, 4))
-        return cls(width, height, bits, binning, _text(data[16:56]), _text(data[56:96]),
-                   record.capability_flags, bytes(record))
+
+        def word(offset: int) -> int:
+            return int.from_bytes(data[offset:offset + 4], "little")
+
+        def text(offset: int) -> str:
+            return _text(data[offset:offset + p.INFO_TEXT_SIZE])
+
+        return cls(word(p.INFO_SENSOR_WIDTH), word(p.INFO_SENSOR_HEIGHT),
+                   word(p.INFO_BITS_PER_SAMPLE), word(p.INFO_MAX_BINNING), text(p.INFO_MODEL),
+                   text(p.INFO_SERIAL), record.capability_flags, bytes(record))
 
 
 class Camera:

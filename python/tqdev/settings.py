@@ -5,6 +5,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Optional, Tuple
 
+from . import _protocol as p
 from . import _records as r
 from ._lib import check_int
 
@@ -17,11 +18,11 @@ FLAG_CALIBRATION_STAMP = 0x40000000
 
 WORD_MAX = 0xFFFFFFFF
 
-# The camera driver's readout word: binning in bits 0..15 and these switches.
-READOUT_MIRROR = 0x10000
-READOUT_FLIP = 0x20000
-READOUT_SUBSAMPLE = 0x40000
-READOUT_PHASE1 = 0x80000
+# The camera driver's readout switches.
+READOUT_MIRROR = p.READOUT_MIRROR
+READOUT_FLIP = p.READOUT_FLIP
+READOUT_SUBSAMPLE = p.READOUT_SUBSAMPLE
+READOUT_PHASE1 = p.READOUT_PHASE1
 
 
 @dataclass(frozen=True)
@@ -68,12 +69,11 @@ class Settings:
             FLAG_CALIBRATION_STAMP if self.stamp else 0
         )
         left, top, width, height = self.window or (0, 0, 0, 0)
-        params.setup_words[0] = (top << 16) | left
-        params.setup_words[1] = (height << 16) | width
+        params.setup_words[0] = p.setup_word(left, top)
+        params.setup_words[1] = p.setup_word(width, height)
         h, v = self.binning
         params.extra_words[0] = (
-            (v << 8)
-            | h
+            p.readout_binning(h, v)
             | (READOUT_MIRROR if self.mirror else 0)
             | (READOUT_FLIP if self.flip else 0)
             | (READOUT_SUBSAMPLE if self.subsample else 0)

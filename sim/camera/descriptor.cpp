@@ -6,8 +6,8 @@
 namespace tqsim {
 namespace {
 
-constexpr std::uint32_t kReadoutBits =
-    TQSIM_READOUT_MIRROR | TQSIM_READOUT_FLIP | TQSIM_READOUT_SUBSAMPLE | TQSIM_READOUT_PHASE1;
+constexpr std::uint32_t kReadoutBits = TQPROTO_READOUT_MIRROR | TQPROTO_READOUT_FLIP |
+                                       TQPROTO_READOUT_SUBSAMPLE | TQPROTO_READOUT_PHASE1;
 constexpr std::uint64_t kMaxBytes = 0xFFFFFFFFu;
 
 std::uint32_t OrOne(std::uint32_t factor) {
@@ -17,18 +17,18 @@ std::uint32_t OrOne(std::uint32_t factor) {
 // Places the window on the sensor, cut to whole bins. False when impossible.
 bool PlaceWindow(const TQDEV_CAPTURE_SETTINGS &settings, const SensorModel &sensor,
                  FrameGeometry *frame) {
-    frame->x0 = settings.setup_words[0] & 0xFFFFu;
-    frame->y0 = settings.setup_words[0] >> 16;
-    frame->hb = OrOne(settings.extra_words[0] & 0xFFu);
-    frame->vb = OrOne((settings.extra_words[0] >> 8) & 0xFFu);
-    if (frame->hb > TQSIM_BINNING_MAX || frame->vb > TQSIM_BINNING_MAX) {
+    frame->x0 = TQPROTO_SETUP_LOW(settings.setup_words[0]);
+    frame->y0 = TQPROTO_SETUP_HIGH(settings.setup_words[0]);
+    frame->hb = OrOne(TQPROTO_READOUT_H_BINNING(settings.extra_words[0]));
+    frame->vb = OrOne(TQPROTO_READOUT_V_BINNING(settings.extra_words[0]));
+    if (frame->hb > TQPROTO_BINNING_MAX || frame->vb > TQPROTO_BINNING_MAX) {
         return false;
     }
     if (frame->x0 >= sensor.width || frame->y0 >= sensor.height) {
         return false;
     }
-    std::uint32_t width = settings.setup_words[1] & 0xFFFFu;
-    std::uint32_t height = settings.setup_words[1] >> 16;
+    std::uint32_t width = TQPROTO_SETUP_LOW(settings.setup_words[1]);
+    std::uint32_t height = TQPROTO_SETUP_HIGH(settings.setup_words[1]);
     width = width == 0 ? sensor.width - frame->x0 : width;
     height = height == 0 ? sensor.height - frame->y0 : height;
     if (width > sensor.width - frame->x0 || height > sensor.height - frame->y0) {
@@ -42,16 +42,16 @@ bool PlaceWindow(const TQDEV_CAPTURE_SETTINGS &settings, const SensorModel &sens
 bool ChooseReadout(const TQDEV_CAPTURE_SETTINGS &settings, const SensorModel &sensor,
                    FrameGeometry *frame) {
     const std::uint32_t readout = settings.extra_words[0] & kReadoutBits;
-    frame->mirror = (readout & TQSIM_READOUT_MIRROR) != 0;
-    frame->flip = (readout & TQSIM_READOUT_FLIP) != 0;
-    frame->subsample = (readout & TQSIM_READOUT_SUBSAMPLE) != 0;
-    frame->phase1 = (readout & TQSIM_READOUT_PHASE1) != 0;
+    frame->mirror = (readout & TQPROTO_READOUT_MIRROR) != 0;
+    frame->flip = (readout & TQPROTO_READOUT_FLIP) != 0;
+    frame->subsample = (readout & TQPROTO_READOUT_SUBSAMPLE) != 0;
+    frame->phase1 = (readout & TQPROTO_READOUT_PHASE1) != 0;
     // The library mirrors rows in blocks of 64 samples.
-    if (frame->mirror && frame->width % 64 != 0) {
+    if (frame->mirror && frame->width % TQPROTO_MIRROR_WIDTH_STEP != 0) {
         return false;
     }
     frame->exposureUs = settings.extra_words[1] != 0 ? settings.extra_words[1] : sensor.exposureUs;
-    return frame->exposureUs <= TQSIM_EXPOSURE_MAX_US;
+    return frame->exposureUs <= TQPROTO_EXPOSURE_MAX_US;
 }
 
 // Fills the descriptor; false when a size does not fit 32 bits.
@@ -60,7 +60,7 @@ bool Describe(FrameGeometry *frame) {
     info = TQDEV_FRAME_INFO{};
     const std::uint64_t rows = frame->height / frame->vb;
     const std::uint64_t columns = frame->width / frame->hb;
-    const std::uint64_t lineWidth = TQSIM_DARK_COLUMNS + std::uint64_t{frame->width};
+    const std::uint64_t lineWidth = TQPROTO_DARK_COLUMNS + std::uint64_t{frame->width};
     const std::uint64_t imageSize = rows * columns * 2;
     const std::uint64_t packedSize = (rows + 2) * ((lineWidth + 7) / 8) * 12;
     if (imageSize > kMaxBytes || packedSize > kMaxBytes) {
@@ -72,7 +72,7 @@ bool Describe(FrameGeometry *frame) {
     info.line_count = static_cast<std::int32_t>(frame->height + 2 * frame->vb);
     info.width = frame->width;
     info.height = frame->height;
-    info.left = TQSIM_DARK_COLUMNS;
+    info.left = TQPROTO_DARK_COLUMNS;
     info.top = static_cast<std::int32_t>(frame->vb);
     info.h_binning = frame->hb;
     info.v_binning = frame->vb;

@@ -6,15 +6,8 @@
 
 namespace {
 
-constexpr uint32_t kCodes[25] = {0xA3002911, 0xA300293C, 0xA3002914, 0xA3002938, 0xA30028C0,
-                                 0xA300291C, 0xA3002924, 0xA3002920, 0xA3002918, 0xA3002934,
-                                 0xA3002940, 0xA3002944, 0xA3002948, 0xA300294C, 0xA3002950,
-                                 0xA3002954, 0xA3002958, 0xA300295C, 0xA3002960, 0xA3002964,
-                                 0xA3002968, 0xA300296C, 0xA3002928, 0xA300292C, 0xA3002930};
-
-constexpr uint32_t kOutputCodes[15] = {0xA30028C0, 0xA3002911, 0xA3002914, 0xA3002918, 0xA3002924,
-                                       0xA3002930, 0xA3002934, 0xA3002938, 0xA300293C, 0xA3002944,
-                                       0xA3002948, 0xA3002950, 0xA3002960, 0xA3002968, 0xA3002970};
+constexpr uint32_t kCodes[TQPROTO_REQUEST_COUNT] = TQPROTO_REQUEST_CODES;
+constexpr uint32_t kDirections[TQPROTO_REQUEST_COUNT] = TQPROTO_REQUEST_DIRECTIONS;
 
 void CopyBytes(void *to, const void *from, size_t size) {
     auto *d = static_cast<volatile uint8_t *>(to);
@@ -259,7 +252,7 @@ uint32_t TqcoreRequestNumber(uint32_t code) {
 }
 
 uint32_t TqcoreRequestCode(uint32_t number) {
-    return number < 25 ? kCodes[number] : TQCORE_NO_REQUEST;
+    return number < TQPROTO_REQUEST_COUNT ? kCodes[number] : TQCORE_NO_REQUEST;
 }
 
 int TqcoreRequestKind(uint32_t number) {
@@ -277,9 +270,12 @@ int TqcoreRequestKind(uint32_t number) {
 }
 
 int TqcoreIsOutputCode(uint32_t code) {
-    for (uint32_t output : kOutputCodes) {
-        if (output == code) {
-            return 1;
+    if (code == TQPROTO_STATUS_CODE) {
+        return 1;
+    }
+    for (uint32_t number = 0; number < TQPROTO_REQUEST_COUNT; ++number) {
+        if (kCodes[number] == code) {
+            return kDirections[number] == TQPROTO_OUT ? 1 : 0;
         }
     }
     return 0;
@@ -304,19 +300,20 @@ int TqcoreStoreRegister(TQCORE_RECORDS *records, uint32_t address, uint32_t valu
 }
 
 void TqcoreRegistryDefault(int index, const char *serial, TQCORE_REGISTRY_DEFAULT *value) {
-    static const TQCORE_REGISTRY_DEFAULT kDefaults[TQSIM_REGISTRY_VALUE_COUNT] = {
-        {"DeviceType", 0, 1, nullptr},         {"DeviceSubtype", 0, 2, nullptr},
-        {"DeviceName", 1, 0, "tqsim camera"},  {"SerialNumber", 1, 0, nullptr},
-        {"MajorVersion", 0, 1, nullptr},       {"MinorVersion", 0, 3, nullptr},
-        {"VersionString", 1, 0, "1.03"},       {"BuildDate", 1, 0, "2026-11-30"},
-        {"DriverMajorVersion", 0, 2, nullptr}, {"DriverMinorVersion", 0, 5, nullptr},
-        {"DriverVersionString", 1, 0, "2.05"}, {"DriverBuildDate", 1, 0, "2026-12-01"},
-    };
-    if (index < 0 || index >= TQSIM_REGISTRY_VALUE_COUNT) {
+    static const char *const kNames[TQPROTO_REGISTRY_VALUE_COUNT] = TQPROTO_REGISTRY_NAMES;
+    static const int kTexts[TQPROTO_REGISTRY_VALUE_COUNT] = TQPROTO_REGISTRY_TEXTS;
+    // The camera's own identity and versions, in the order of the values.
+    static const uint32_t kNumbers[TQPROTO_REGISTRY_VALUE_COUNT] = {1, 2, 0, 0, 1, 3,
+                                                                    0, 0, 2, 5, 0, 0};
+    static const char *const kTextValues[TQPROTO_REGISTRY_VALUE_COUNT] = {
+        nullptr, nullptr,      "tqsim camera", nullptr, nullptr, nullptr,
+        "1.03",  "2026-11-30", nullptr,        nullptr, "2.05",  "2026-12-01"};
+    if (index < 0 || index >= static_cast<int>(TQPROTO_REGISTRY_VALUE_COUNT)) {
         *value = TQCORE_REGISTRY_DEFAULT{nullptr, 0, 0, nullptr};
         return;
     }
-    *value = kDefaults[index];
+    *value =
+        TQCORE_REGISTRY_DEFAULT{kNames[index], kTexts[index], kNumbers[index], kTextValues[index]};
     if (value->is_text != 0 && value->text == nullptr) {
         value->text = serial;
     }
@@ -338,17 +335,17 @@ void TqcoreInitCamera(TQCORE_CAMERA *camera, const TQCORE_SENSOR *sensor) {
     camera->state_word = TQSIM_STATE_SET_UP;
     TQCORE_RECORDS &records = camera->records;
     TQDEV_CAMERA_INFO &info = records.info;
-    PutWord(info.driver_data, 0, sensor->width);
-    PutWord(info.driver_data, 4, sensor->height);
-    PutWord(info.driver_data, 8, 12);
-    PutWord(info.driver_data, 12, TQSIM_BINNING_MAX);
-    PutText(info.driver_data, 16, "tqsim camera");
-    PutText(info.driver_data, 56, sensor->serial);
+    PutWord(info.driver_data, TQPROTO_INFO_SENSOR_WIDTH, sensor->width);
+    PutWord(info.driver_data, TQPROTO_INFO_SENSOR_HEIGHT, sensor->height);
+    PutWord(info.driver_data, TQPROTO_INFO_BITS_PER_SAMPLE, 12);
+    PutWord(info.driver_data, TQPROTO_INFO_MAX_BINNING, TQPROTO_BINNING_MAX);
+    PutText(info.driver_data, TQPROTO_INFO_MODEL, "tqsim camera");
+    PutText(info.driver_data, TQPROTO_INFO_SERIAL, sensor->serial);
     info.capability_flags = sensor->capability_flags;
     TQDEV_EXTENDED_CAMERA_INFO &extended = records.extended;
-    PutWord(extended.driver_data, 0, sensor->width);
-    PutWord(extended.driver_data, 4, sensor->height);
-    PutWord(extended.driver_data, 8, TQSIM_DARK_COLUMNS);
+    PutWord(extended.driver_data, TQPROTO_EXTENDED_SENSOR_WIDTH, sensor->width);
+    PutWord(extended.driver_data, TQPROTO_EXTENDED_SENSOR_HEIGHT, sensor->height);
+    PutWord(extended.driver_data, TQPROTO_EXTENDED_DARK_COLUMNS, TQPROTO_DARK_COLUMNS);
     PutWord(extended.driver_data, 12, 1);
     // The blocks that the library may overwrite carry a recognisable filler.
     FillBytes(extended.xform_matrix, 0xA5, sizeof extended.xform_matrix);

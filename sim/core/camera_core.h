@@ -12,17 +12,15 @@
 #include <stdint.h>
 
 #include "tqdev.h"
+#include "tqdev_protocol.h"
 #include "tqsim.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define TQCORE_SETTINGS_CODE 0xA3002920u
-#define TQCORE_STATUS_CODE 0xA3002970u
-#define TQCORE_CANCEL_CODE 0xA3002974u
 #define TQCORE_NO_REQUEST 0xFFFFFFFFu
-#define TQCORE_REGISTER_MAX TQSIM_REGISTER_CAPACITY
+#define TQCORE_REGISTER_MAX TQPROTO_REGISTER_CAPACITY
 
 /* What kind of work a request number is. */
 #define TQCORE_KIND_RECORD 0  /* answered at once from the records */

@@ -23,6 +23,7 @@
 #include <stdint.h>
 
 #include "tqdev.h"
+#include "tqdev_protocol.h"
 
 /** Marks an export of libtqsim. */
 #define TQSIM_API __attribute__((visibility("default")))
@@ -37,7 +38,7 @@ extern "C" {
  * @{ */
 
 /** Values in a camera's device key. */
-#define TQSIM_REGISTRY_VALUE_COUNT 12
+#define TQSIM_REGISTRY_VALUE_COUNT TQPROTO_REGISTRY_VALUE_COUNT
 /** Bytes a registry value can hold. */
 #define TQSIM_REGISTRY_DATA_MAX 256
 
@@ -293,11 +294,11 @@ TQSIM_API int TqsimClearCalls(uint32_t camera);
  * 0), empty defect list.
  * @{ */
 
-#define TQSIM_FLAW_CAPACITY 1024 /**< defect entries the camera stores */
+#define TQSIM_FLAW_CAPACITY TQPROTO_FLAW_CAPACITY /**< defect entries the camera stores */
 /** Defect entries one request 13 may append. */
-#define TQSIM_FLAWS_PER_WRITE 128
+#define TQSIM_FLAWS_PER_WRITE TQPROTO_FLAWS_PER_WRITE
 /** Tap gains the camera stores. */
-#define TQSIM_TAP_GAIN_MAX 16
+#define TQSIM_TAP_GAIN_MAX TQPROTO_TAP_GAIN_MAX
 
 /** Request 2 / 3 / 9: camera information (220 bytes), extended information
  * (272), device state (88). This one reads the camera information.
@@ -336,7 +337,7 @@ TQSIM_API int TqsimSetDeviceState(uint32_t camera, const TQDEV_DEVICE_STATE *sta
  * for the handle it arrives on; 23 and 24 without a selected address give
  * status 3, and so does 23 with a new address when the file is full
  * (TqsimWriteRegister then returns -1). */
-#define TQSIM_REGISTER_CAPACITY 1024
+#define TQSIM_REGISTER_CAPACITY TQPROTO_REGISTER_CAPACITY
 /** Reads a register as request 24 would (0 when never written).
  * @param camera the simulator id
  * @param address the register's address
@@ -535,39 +536,39 @@ TQSIM_API int TqsimSetDriverPair(uint32_t camera, const uint32_t values[2]);
  * @{ */
 
 /** Reference samples at the start of every stream line. */
-#define TQSIM_DARK_COLUMNS 4
+#define TQSIM_DARK_COLUMNS TQPROTO_DARK_COLUMNS
 /** Largest binning factor, either way. */
-#define TQSIM_BINNING_MAX 16
+#define TQSIM_BINNING_MAX TQPROTO_BINNING_MAX
 /** Longest exposure the settings may ask, in microseconds. */
-#define TQSIM_EXPOSURE_MAX_US 10000000u
+#define TQSIM_EXPOSURE_MAX_US TQPROTO_EXPOSURE_MAX_US
 
 /** setup_words[0]: the window's origin.
  * @param left samples left of the window
  * @param top lines above the window */
-#define TQSIM_SETUP_ORIGIN(left, top)                                                              \
-    ((((uint32_t)(top)&0xFFFFu) << 16) | ((uint32_t)(left)&0xFFFFu))
+#define TQSIM_SETUP_ORIGIN(left, top) TQPROTO_SETUP_ORIGIN(left, top)
 /** setup_words[1]: the window's size (0 = up to the sensor's edge).
  * @param width the window's columns
  * @param height the window's rows */
-#define TQSIM_SETUP_SIZE(width, height)                                                            \
-    ((((uint32_t)(height)&0xFFFFu) << 16) | ((uint32_t)(width)&0xFFFFu))
+#define TQSIM_SETUP_SIZE(width, height) TQPROTO_SETUP_SIZE(width, height)
 /** extra_words[0]: the binning factors, to combine with TQSIM_READOUT_* bits.
  * @param h horizontal binning
  * @param v vertical binning */
-#define TQSIM_READOUT_BINNING(h, v) ((((uint32_t)(v)&0xFFu) << 8) | ((uint32_t)(h)&0xFFu))
-#define TQSIM_READOUT_MIRROR 0x10000u    /**< reverse the columns */
-#define TQSIM_READOUT_FLIP 0x20000u      /**< reverse the rows */
-#define TQSIM_READOUT_SUBSAMPLE 0x40000u /**< keep one sample per horizontal bin */
-#define TQSIM_READOUT_PHASE1 0x80000u    /**< ... the second one instead of the first */
+#define TQSIM_READOUT_BINNING(h, v) TQPROTO_READOUT_BINNING(h, v)
+#define TQSIM_READOUT_MIRROR TQPROTO_READOUT_MIRROR       /**< reverse the columns */
+#define TQSIM_READOUT_FLIP TQPROTO_READOUT_FLIP           /**< reverse the rows */
+#define TQSIM_READOUT_SUBSAMPLE TQPROTO_READOUT_SUBSAMPLE /**< keep one sample per horizontal bin  \
+                                                           */
+#define TQSIM_READOUT_PHASE1 TQPROTO_READOUT_PHASE1 /**< ... the second one instead of the first   \
+                                                     */
 
 /** Capture state: descriptor given, no frame under way. */
-#define TQSIM_STATE_SET_UP 0
+#define TQSIM_STATE_SET_UP TQPROTO_STATE_SET_UP
 /** Capture state: exposing. */
-#define TQSIM_STATE_EXPOSING 1
+#define TQSIM_STATE_EXPOSING TQPROTO_STATE_EXPOSING
 /** Capture state: reading out. */
-#define TQSIM_STATE_READING_OUT 2
+#define TQSIM_STATE_READING_OUT TQPROTO_STATE_READING_OUT
 /** Capture state: frame delivered. */
-#define TQSIM_STATE_DELIVERED 3
+#define TQSIM_STATE_DELIVERED TQPROTO_STATE_DELIVERED
 
 /** The pattern: sample of sensor line, column for frame number and seed. With
  * x = line * 0x9E3779B1 ^ column * 0x85EBCA77 ^ seed * 0x27D4EB2F (32-bit

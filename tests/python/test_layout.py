@@ -11,7 +11,7 @@ import subprocess
 from conftest import BUILD, ROOT
 
 import tqdev
-from tqdev import _records
+from tqdev import _protocol, _records
 
 
 def c_layout(tmp_path):
@@ -69,6 +69,28 @@ def test_result_codes_are_the_headers():
     codes = {name: int(value) for name, value in
              re.findall(r"#define TQDEV_RESULT_(\w+) (\d+)u", header)}
     assert {code.name: code.value for code in tqdev.Result} == codes
+
+
+def test_protocol_constants_are_the_headers(tmp_path):
+    # What the package knows of the driver's interface, as the C compiler reads the header.
+    names = {"SETUP_HIGH_SHIFT": "TQPROTO_SETUP_ORIGIN(0, 1) == 0x10000 ? 16 : 0",
+             "READOUT_V_BINNING_SHIFT": "TQPROTO_READOUT_BINNING(0, 1) == 0x100 ? 8 : 0"}
+    for name in dir(_protocol):
+        if name.isupper() and name not in names:
+            names[name] = f"TQPROTO_{name}"
+    lines = ['#include <stdio.h>', '#include "tqdev_protocol.h"', 'int main(void) {']
+    lines += [f'printf("{name} %u\\n", (unsigned)({expression}));'
+              for name, expression in names.items()]
+    lines += ["return 0;", "}"]
+    source = tmp_path / "protocol.c"
+    source.write_text("\n".join(lines))
+    binary = tmp_path / "protocol"
+    subprocess.run(["cc", "-std=c11", "-I", str(ROOT / "protocol"), str(source), "-o",
+                    str(binary)], check=True)
+    output = subprocess.run([str(binary)], check=True, capture_output=True, text=True).stdout
+    expected = {line.split()[0]: int(line.split()[1]) for line in output.splitlines()}
+    assert {name: getattr(_protocol, name) for name in names} == expected
+    assert _protocol.setup_word(3, 5) == (5 << 16) | 3
 
 
 def test_version_is_the_projects():

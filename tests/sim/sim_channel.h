@@ -13,23 +13,17 @@
 
 namespace simtest {
 
-constexpr DWORD kSettingsCode = 0xA3002920;
-constexpr DWORD kStatusCode = 0xA3002970;
-constexpr DWORD kCancelCode = 0xA3002974;
+constexpr DWORD kSettingsCode = TQPROTO_SETTINGS_CODE;
+constexpr DWORD kStatusCode = TQPROTO_STATUS_CODE;
+constexpr DWORD kCancelCode = TQPROTO_CANCEL_CODE;
 
 // The control code of each request number.
-constexpr DWORD kRequestCodes[25] = {0xA3002911, 0xA300293C, 0xA3002914, 0xA3002938, 0xA30028C0,
-                                     0xA300291C, 0xA3002924, 0xA3002920, 0xA3002918, 0xA3002934,
-                                     0xA3002940, 0xA3002944, 0xA3002948, 0xA300294C, 0xA3002950,
-                                     0xA3002954, 0xA3002958, 0xA300295C, 0xA3002960, 0xA3002964,
-                                     0xA3002968, 0xA300296C, 0xA3002928, 0xA300292C, 0xA3002930};
+constexpr DWORD kRequestCodes[TQPROTO_REQUEST_COUNT] = TQPROTO_REQUEST_CODES;
 
 // Output requests hand their buffer as the driver's output.
 inline bool IsOutput(std::uint32_t number) {
-    static constexpr bool kOutput[25] = {
-        true,  true, true,  true,  true,  false, true,  false, true,  true,  false, true, true,
-        false, true, false, false, false, true,  false, true,  false, false, false, true};
-    return kOutput[number];
+    static constexpr std::uint32_t kDirections[TQPROTO_REQUEST_COUNT] = TQPROTO_REQUEST_DIRECTIONS;
+    return kDirections[number] == TQPROTO_OUT;
 }
 
 using Call = testsupport::OverlappedCall;

@@ -63,7 +63,7 @@ TEST(RequestCodesTest, OnlyTheFifteenOutputCodesAreOutput) {
     int outputs = 0;
     for (uint32_t function = 0xA30; function <= 0xA5D; ++function) {
         for (uint32_t method = 0; method < 4; ++method) {
-            outputs += IsOutputCode(ControlCode(0xA300, function, method, 0)) ? 1 : 0;
+            outputs += IsOutputCode((0xA300u << 16) | (function << 2) | method) ? 1 : 0;
         }
     }
     EXPECT_EQ(outputs, 15);
