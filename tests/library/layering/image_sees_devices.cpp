@@ -1,2 +1,0 @@
-// Must not build: image data knows nothing of devices.
-#include "tqdev_lib_nt.h"
