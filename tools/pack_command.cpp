@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "commands.h"
-#include "image_data.h"
 #include "image_files.h"
+#include "packed_container.h"
 #include "result_names.h"
 #include "tqdev.h"
 
@@ -61,12 +61,12 @@ TQDEV_FRAME_INFO DescribeFrame(const PackOptions &options, const GreyImage &imag
     info.flags = (options.mirror ? TQDEV_FRAME_MIRROR : 0) | (options.flip ? TQDEV_FRAME_FLIP : 0);
     info.ext_flags = (options.subsample ? TQDEV_FRAME_EXT_SUBSAMPLE : 0) |
                      (options.phase1 ? TQDEV_FRAME_EXT_PHASE1 : 0);
-    const FrameGeometry geo = DeriveGeometry(info);
+    const StreamLayout layout = DescribeStream(info);
     info.image_size = static_cast<uint32_t>(uint64_t{image.width} * image.height * 2);
-    if (geo.total / 8 * 12 > UINT32_MAX)
+    if (layout.samples / 8 * 12 > UINT32_MAX)
         throw std::runtime_error("stream too large for a container");
-    info.packed_size = static_cast<uint32_t>(geo.total / 8 * 12);
-    if (!FrameInfoIsConsistent(info))
+    info.packed_size = static_cast<uint32_t>(layout.samples / 8 * 12);
+    if (!StreamHoldsWindow(info))
         throw std::runtime_error("the window does not fit the stream: check --line-width, "
                                  "--line-count, --left and --top");
     return info;
@@ -74,26 +74,26 @@ TQDEV_FRAME_INFO DescribeFrame(const PackOptions &options, const GreyImage &imag
 
 // Stream samples that unpack into `image` under `info`.
 std::vector<uint16_t> StreamSamples(const TQDEV_FRAME_INFO &info, const GreyImage &image) {
-    const FrameGeometry geo = DeriveGeometry(info);
+    const StreamLayout layout = DescribeStream(info);
     const bool mirror = (info.flags & TQDEV_FRAME_MIRROR) != 0;
     const bool flip = (info.flags & TQDEV_FRAME_FLIP) != 0;
     // Summing reads every sample of a bin; the others are 0. Sub-sampling
     // reads the kept phase only.
     const int64_t phase = (info.ext_flags & TQDEV_FRAME_EXT_SUBSAMPLE) != 0 &&
                                   (info.ext_flags & TQDEV_FRAME_EXT_PHASE1) != 0
-                              ? 1 % geo.hb
+                              ? 1 % layout.hBinning
                               : 0;
-    std::vector<uint16_t> samples(static_cast<size_t>(geo.total));
-    for (int64_t i = 0; i < geo.m; ++i) {
-        const int64_t row = flip ? geo.m - 1 - i : i;
-        const int64_t line = (geo.g + i) * geo.w8 + info.left;
-        for (int64_t k = 0; k < geo.n; ++k) {
-            const uint16_t pixel = image.pixels[static_cast<size_t>(row * geo.n + k)];
+    std::vector<uint16_t> samples(static_cast<size_t>(layout.samples));
+    for (int64_t i = 0; i < layout.rows; ++i) {
+        const int64_t row = flip ? layout.rows - 1 - i : i;
+        const int64_t line = (layout.firstLine + i) * layout.paddedWidth + info.left;
+        for (int64_t k = 0; k < layout.columns; ++k) {
+            const uint16_t pixel = image.pixels[static_cast<size_t>(row * layout.columns + k)];
             if (pixel > 4095)
                 throw std::runtime_error("pixel " + std::to_string(pixel) + " at column " +
                                          std::to_string(k) + ", row " + std::to_string(row) +
                                          " does not fit in 12 bits");
-            const int64_t x = k * geo.hb + phase;
+            const int64_t x = k * layout.hBinning + phase;
             samples[static_cast<size_t>(line + (mirror ? info.width - 1 - x : x))] = pixel;
         }
     }
@@ -104,10 +104,7 @@ void RunPack(const PackOptions &options) {
     const GreyImage image = ReadImageFile(options.input);
     const TQDEV_FRAME_INFO info = DescribeFrame(options, image);
     const std::vector<uint16_t> samples = StreamSamples(info, image);
-    std::vector<uint8_t> container(ImageHeaderSize() + info.packed_size);
-    WriteImageHeader(container.data(), info);
-    PackSamples(samples.data(), static_cast<uint32_t>(samples.size() * 2),
-                container.data() + ImageHeaderSize());
+    const std::vector<uint8_t> container = BuildContainer(info, samples);
     std::FILE *file = std::fopen(options.output.c_str(), "wb");
     if (file == nullptr)
         throw std::runtime_error("cannot create " + options.output);

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "commands.h"
-#include "image_data.h"
 #include "image_files.h"
+#include "packed_container.h"
 #include "result_names.h"
 #include "tqdev.h"
 
@@ -36,21 +36,23 @@ std::vector<uint8_t> ReadWholeFile(const std::string &path) {
 }
 
 void PrintGeometry(const TQDEV_FRAME_INFO &info) {
-    const FrameGeometry geo = DeriveGeometry(info);
-    std::printf("stream:  %d lines of %d samples (line_width %d, line_count %d)\n", geo.lines,
-                geo.w8, info.line_width, info.line_count);
+    const StreamLayout layout = DescribeStream(info);
+    std::printf("stream:  %d lines of %d samples (line_width %d, line_count %d)\n", layout.lines,
+                layout.paddedWidth, info.line_width, info.line_count);
     std::printf("window:  left %d, top %d, width %u, height %u\n", info.left, info.top, info.width,
                 info.height);
     const bool subsample = (info.flags & TQDEV_FRAME_SUBSAMPLE) != 0 ||
                            (info.ext_flags & TQDEV_FRAME_EXT_SUBSAMPLE) != 0;
-    std::printf("binning: %d x %d, %s", geo.hb, geo.vb, subsample ? "sub-sampling" : "summing");
+    std::printf("binning: %d x %d, %s", layout.hBinning, layout.vBinning,
+                subsample ? "sub-sampling" : "summing");
     if (subsample)
-        std::printf(" phase %d", (info.ext_flags & TQDEV_FRAME_EXT_PHASE1) != 0 ? 1 % geo.hb : 0);
+        std::printf(" phase %d",
+                    (info.ext_flags & TQDEV_FRAME_EXT_PHASE1) != 0 ? 1 % layout.hBinning : 0);
     std::printf("\nrows:    %s, columns %s\n",
                 (info.flags & TQDEV_FRAME_FLIP) != 0 ? "flipped" : "in order",
                 (info.flags & TQDEV_FRAME_MIRROR) != 0 ? "mirrored" : "in order");
-    std::printf("image:   %d x %d pixels (image_size %u, packed_size %u bytes)\n", geo.n, geo.m,
-                info.image_size, info.packed_size);
+    std::printf("image:   %d x %d pixels (image_size %u, packed_size %u bytes)\n", layout.columns,
+                layout.rows, info.image_size, info.packed_size);
 }
 
 void RunUnpack(const UnpackOptions &options) {
@@ -70,9 +72,9 @@ void RunUnpack(const UnpackOptions &options) {
     std::vector<uint16_t> pixels((imageSize + 1) / 2);
     CheckResult("TqdevUnpackImage",
                 TqdevUnpackImage(container.data(), pixels.data(), &imageSize, 0));
-    const FrameGeometry geo = DeriveGeometry(header.frame_info);
-    WriteImageFile(options.output, pixels.data(), static_cast<uint32_t>(geo.n),
-                   static_cast<uint32_t>(geo.m));
+    // The library accepted the descriptor, so these are the pixels it wrote.
+    WriteImageFile(options.output, pixels.data(), TqdevUnpackedWidth(&header.frame_info),
+                   TqdevUnpackedHeight(&header.frame_info));
     std::printf("wrote %s\n", options.output.c_str());
 }
 
