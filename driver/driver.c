@@ -59,7 +59,7 @@ static NTSTATUS WriteRegistryValues(PDEVICE_OBJECT pdo, const char *serial) {
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    for (int i = 0; i < TQSIM_REGISTRY_VALUE_COUNT; ++i) {
+    for (int i = 0; i < TQPROTO_REGISTRY_VALUE_COUNT; ++i) {
         TQCORE_REGISTRY_DEFAULT value;
         TqcoreRegistryDefault(i, serial, &value);
         WriteValue(key, &value);

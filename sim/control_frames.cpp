@@ -4,6 +4,11 @@
 
 using namespace tqsim;
 
+extern "C" uint16_t TqsimPatternSample(uint32_t line, uint32_t column, uint32_t frame,
+                                       uint32_t seed) {
+    return tqsim::PatternSample(line, column, frame, seed);
+}
+
 extern "C" uint32_t TqsimDeriveFrameInfo(const TQSIM_CAMERA_CONFIG *config,
                                          const TQDEV_CAPTURE_SETTINGS *settings,
                                          TQDEV_FRAME_INFO *info) {

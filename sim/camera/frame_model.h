@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "tqdev.h"
-#include "tqsim.h"
+#include "tqdev_protocol.h"
 
 namespace tqsim {
 

@@ -26,8 +26,3 @@ std::uint16_t BaseSample(std::uint32_t line, std::uint32_t column, std::uint32_t
 }
 
 } // namespace tqsim
-
-extern "C" uint16_t TqsimPatternSample(uint32_t line, uint32_t column, uint32_t frame,
-                                       uint32_t seed) {
-    return tqsim::PatternSample(line, column, frame, seed);
-}

@@ -152,10 +152,10 @@ std::uint16_t StreamSample(const FrameGeometry &frame, std::uint32_t line, std::
     if (sample >= lineWidth) {
         return 0; // padding
     }
-    if (line == 0 || sample < TQSIM_DARK_COLUMNS) {
+    if (line == 0 || sample < TQPROTO_DARK_COLUMNS) {
         return static_cast<std::uint16_t>(stamp.dark & 0xFFFu);
     }
-    return WindowSample(frame, line - 1, sample - TQSIM_DARK_COLUMNS, stamp);
+    return WindowSample(frame, line - 1, sample - TQPROTO_DARK_COLUMNS, stamp);
 }
 
 std::uint16_t ImagePixel(const FrameGeometry &frame, std::uint32_t row, std::uint32_t column,
@@ -212,9 +212,9 @@ void PreparePattern(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t
                 const std::uint32_t sample = first + k;
                 // Dark columns and padding are made per frame.
                 group[k] =
-                    sample < TQSIM_DARK_COLUMNS || sample >= lineWidth
+                    sample < TQPROTO_DARK_COLUMNS || sample >= lineWidth
                         ? 0
-                        : BaseSample(frame.y0 + row, frame.x0 + sample - TQSIM_DARK_COLUMNS, seed);
+                        : BaseSample(frame.y0 + row, frame.x0 + sample - TQPROTO_DARK_COLUMNS, seed);
             }
             PackGroup(group, pattern + row * lineBytes + first / 8 * 12);
         }

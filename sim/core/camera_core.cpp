@@ -60,7 +60,7 @@ uint32_t Accept(const TQCORE_REQUEST &r, void *record, size_t size) {
 }
 
 uint32_t ReadFlawCount(TQCORE_RECORDS &records, TQCORE_REQUEST &r) {
-    const uint32_t reply[2] = {records.flaw_count, TQSIM_FLAW_CAPACITY};
+    const uint32_t reply[2] = {records.flaw_count, TQPROTO_FLAW_CAPACITY};
     return Reply(r, reply, sizeof reply);
 }
 
@@ -77,7 +77,7 @@ uint32_t WriteFlaws(TQCORE_RECORDS &records, TQCORE_REQUEST &r) {
     if (r.in_size % sizeof(TQDEV_FLAW) != 0 || (count != 0 && r.in == nullptr)) {
         return TQDEV_RESULT_INVALID_BUFFER;
     }
-    if (count > TQSIM_FLAWS_PER_WRITE || records.flaw_count + count > TQSIM_FLAW_CAPACITY) {
+    if (count > TQPROTO_FLAWS_PER_WRITE || records.flaw_count + count > TQPROTO_FLAW_CAPACITY) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
     if (count == 0) {
@@ -94,7 +94,7 @@ uint32_t WriteTapGains(TQCORE_RECORDS &records, TQCORE_REQUEST &r) {
     if (r.in_size % sizeof(float) != 0 || (count != 0 && r.in == nullptr)) {
         return TQDEV_RESULT_INVALID_BUFFER;
     }
-    if (count > TQSIM_TAP_GAIN_MAX) {
+    if (count > TQPROTO_TAP_GAIN_MAX) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
     records.tap_gain_count = count;
@@ -233,7 +233,7 @@ void ServeDescriptor(TQCORE_CAMERA &camera, TQCORE_REQUEST &r) {
     }
     r.record.word[0] = result;
     if (result == TQDEV_RESULT_OK) {
-        SetState(camera, r.settings.ticket, TQSIM_STATE_SET_UP);
+        SetState(camera, r.settings.ticket, TQPROTO_STATE_SET_UP);
         SetWords(camera, r, r.settings.ticket, camera.frames_delivered);
     }
 }
@@ -332,7 +332,7 @@ void TqcoreInitCamera(TQCORE_CAMERA *camera, const TQCORE_SENSOR *sensor) {
     FillBytes(camera, 0, sizeof *camera);
     camera->sensor = *sensor;
     camera->state_ticket = -1;
-    camera->state_word = TQSIM_STATE_SET_UP;
+    camera->state_word = TQPROTO_STATE_SET_UP;
     TQCORE_RECORDS &records = camera->records;
     TQDEV_CAMERA_INFO &info = records.info;
     PutWord(info.driver_data, TQPROTO_INFO_SENSOR_WIDTH, sensor->width);
@@ -383,12 +383,12 @@ uint32_t TqcoreStartFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32
     *exposure_us = frame.exposureUs;
     *period_us = camera->sensor.frame_period_us > frame.exposureUs ? camera->sensor.frame_period_us
                                                                    : frame.exposureUs;
-    SetState(*camera, request->settings.ticket, TQSIM_STATE_EXPOSING);
+    SetState(*camera, request->settings.ticket, TQPROTO_STATE_EXPOSING);
     return result;
 }
 
 void TqcoreReadingOut(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request) {
-    SetState(*camera, request->settings.ticket, TQSIM_STATE_READING_OUT);
+    SetState(*camera, request->settings.ticket, TQPROTO_STATE_READING_OUT);
 }
 
 void TqcoreFinishFrame(TQCORE_CAMERA *camera, TQCORE_REQUEST *request) {
@@ -442,14 +442,14 @@ void TqcoreFrameDelivered(TQCORE_CAMERA *camera, TQCORE_REQUEST *request, uint32
     tqsim::DeriveFrame(request->settings, ModelOf(camera->sensor), &frame);
     const uint32_t ticket = request->settings.ticket;
     const uint32_t number = camera->frames_delivered++;
-    SetState(*camera, ticket, TQSIM_STATE_DELIVERED);
+    SetState(*camera, ticket, TQPROTO_STATE_DELIVERED);
     request->data_bytes = bytes;
     SetWords(*camera, *request, ticket, number);
     request->record.word[5] = frame.packedInPlace ? 1 : 0;
 }
 
 void TqcoreAbortFrame(TQCORE_CAMERA *camera, const TQCORE_REQUEST *request) {
-    SetState(*camera, request->settings.ticket, TQSIM_STATE_SET_UP);
+    SetState(*camera, request->settings.ticket, TQPROTO_STATE_SET_UP);
 }
 
 uint32_t TqcorePreparePeriod(const TQCORE_CAMERA *camera) {

@@ -13,7 +13,6 @@
 
 #include "tqdev.h"
 #include "tqdev_protocol.h"
-#include "tqsim.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -48,12 +47,12 @@ typedef struct TQCORE_RECORDS {
     uint32_t register_address[TQCORE_REGISTER_MAX];
     uint32_t register_value[TQCORE_REGISTER_MAX];
     uint32_t flaw_count;
-    TQDEV_FLAW flaws[TQSIM_FLAW_CAPACITY];
+    TQDEV_FLAW flaws[TQPROTO_FLAW_CAPACITY];
     float matrix[9];
     uint8_t bayer;
     uint16_t dark;
     uint32_t tap_gain_count;
-    float tap_gains[TQSIM_TAP_GAIN_MAX];
+    float tap_gains[TQPROTO_TAP_GAIN_MAX];
     uint32_t driver_pair[2];
 } TQCORE_RECORDS;
 
