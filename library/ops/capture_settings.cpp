@@ -24,12 +24,13 @@ uint32_t BuildCaptureSettings(const TQDEV_CAPTURE_PARAMS *params,
     return TQDEV_RESULT_OK;
 }
 
-uint32_t FrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params, uint32_t *size) {
-    if (params == nullptr || size == nullptr) {
-        return TQDEV_RESULT_INVALID_PARAMETER;
-    }
-    TQDEV_FRAME_INFO info{};
-    // The context comes first: when both fail, its failure is the one reported.
+namespace {
+
+// Sends the settings with a descriptor request and waits for the descriptor.
+// The context comes first: when both fail, its failure is the one reported.
+// A size to clear is cleared once the settings are known to be good.
+uint32_t RequestFrameInfo(uint32_t device, const TQDEV_CAPTURE_PARAMS *params,
+                          TQDEV_FRAME_INFO *info, uint32_t *size) {
     uint32_t result = TQDEV_RESULT_OK;
     SyncContext *sync = NewSyncContext(&result);
     if (sync == nullptr) {
@@ -37,13 +38,24 @@ uint32_t FrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params, uint32_t
     }
     TQDEV_CAPTURE_SETTINGS settings;
     result = BuildCaptureSettings(params, &settings);
-    if (result != TQDEV_RESULT_OK) {
-        EndSyncContext(sync);
-        return result;
+    if (result == TQDEV_RESULT_OK) {
+        if (size != nullptr) {
+            *size = 0;
+        }
+        result = SubmitAndWait(sync, device, kRequestFrameInfo, info, sizeof *info, &settings);
     }
-    *size = 0;
-    result = SubmitAndWait(sync, device, kRequestFrameInfo, &info, sizeof info, &settings);
     EndSyncContext(sync);
+    return result;
+}
+
+} // namespace
+
+uint32_t FrameSize(uint32_t device, const TQDEV_CAPTURE_PARAMS *params, uint32_t *size) {
+    if (params == nullptr || size == nullptr) {
+        return TQDEV_RESULT_INVALID_PARAMETER;
+    }
+    TQDEV_FRAME_INFO info{};
+    uint32_t result = RequestFrameInfo(device, params, &info, size);
     if (result == TQDEV_RESULT_OK) {
         bool packed = (params->flags & TQDEV_FLAG_PACKED_OUTPUT) != 0;
         *size = packed ? ImageHeaderSize() + info.packed_size : info.image_size;
@@ -55,19 +67,7 @@ uint32_t WriteCaptureParams(uint32_t device, const TQDEV_CAPTURE_PARAMS *params)
     if (params == nullptr) {
         return TQDEV_RESULT_INVALID_PARAMETER;
     }
-    uint32_t result = TQDEV_RESULT_OK;
-    SyncContext *sync = NewSyncContext(&result);
-    if (sync == nullptr) {
-        return result;
-    }
-    TQDEV_CAPTURE_SETTINGS settings;
-    result = BuildCaptureSettings(params, &settings);
-    if (result == TQDEV_RESULT_OK) {
-        // The driver answers with the frame descriptor; nobody asked for it here.
-        TQDEV_FRAME_INFO discarded{};
-        result =
-            SubmitAndWait(sync, device, kRequestFrameInfo, &discarded, sizeof discarded, &settings);
-    }
-    EndSyncContext(sync);
-    return result;
+    // The driver answers with the frame descriptor; nobody asked for it here.
+    TQDEV_FRAME_INFO discarded{};
+    return RequestFrameInfo(device, params, &discarded, nullptr);
 }
