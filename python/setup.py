@@ -13,9 +13,9 @@ def _version() -> str:
     # it): the version the sdist was made with, in its PKG-INFO.
     cmakelists = HERE.parent / "CMakeLists.txt"
     if cmakelists.is_file():
-        spec = importlib.util.spec_from_file_location("_version", HERE / "tqdev" / "_version.py")
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        found = importlib.util.spec_from_file_location("_version", HERE / "tqdev" / "_version.py")
+        module = importlib.util.module_from_spec(found)
+        found.loader.exec_module(module)
         return module.cmake_version(cmakelists)
     for line in (HERE / "PKG-INFO").read_text().splitlines():
         if line.startswith("Version:"):

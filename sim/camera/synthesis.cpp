@@ -211,10 +211,10 @@ void PreparePattern(const FrameGeometry &frame, std::uint32_t seed, std::uint8_t
             for (std::uint32_t k = 0; k < 8; ++k) {
                 const std::uint32_t sample = first + k;
                 // Dark columns and padding are made per frame.
-                group[k] =
-                    sample < TQPROTO_DARK_COLUMNS || sample >= lineWidth
-                        ? 0
-                        : BaseSample(frame.y0 + row, frame.x0 + sample - TQPROTO_DARK_COLUMNS, seed);
+                group[k] = sample < TQPROTO_DARK_COLUMNS || sample >= lineWidth
+                               ? 0
+                               : BaseSample(frame.y0 + row,
+                                            frame.x0 + sample - TQPROTO_DARK_COLUMNS, seed);
             }
             PackGroup(group, pattern + row * lineBytes + first / 8 * 12);
         }

@@ -554,12 +554,14 @@ TQSIM_API int TqsimSetDriverPair(uint32_t camera, const uint32_t values[2]);
  * @param h horizontal binning
  * @param v vertical binning */
 #define TQSIM_READOUT_BINNING(h, v) TQPROTO_READOUT_BINNING(h, v)
-#define TQSIM_READOUT_MIRROR TQPROTO_READOUT_MIRROR       /**< reverse the columns */
-#define TQSIM_READOUT_FLIP TQPROTO_READOUT_FLIP           /**< reverse the rows */
-#define TQSIM_READOUT_SUBSAMPLE TQPROTO_READOUT_SUBSAMPLE /**< keep one sample per horizontal bin  \
-                                                           */
-#define TQSIM_READOUT_PHASE1 TQPROTO_READOUT_PHASE1 /**< ... the second one instead of the first   \
-                                                     */
+#define TQSIM_READOUT_MIRROR TQPROTO_READOUT_MIRROR /**< reverse the columns */
+#define TQSIM_READOUT_FLIP TQPROTO_READOUT_FLIP     /**< reverse the rows */
+#define TQSIM_READOUT_SUBSAMPLE                                                                    \
+    TQPROTO_READOUT_SUBSAMPLE /**< keep one sample per horizontal bin                              \
+                               */
+#define TQSIM_READOUT_PHASE1                                                                       \
+    TQPROTO_READOUT_PHASE1 /**< ... the second one instead of the first                            \
+                            */
 
 /** Capture state: descriptor given, no frame under way. */
 #define TQSIM_STATE_SET_UP TQPROTO_STATE_SET_UP
