@@ -86,7 +86,8 @@ TQDEV_FRAME_INFO RandomDescriptor(std::mt19937 &random) {
     info.h_binning = random() % 4 == 0 ? pick() : random() % 4;
     info.v_binning = random() % 4 == 0 ? pick() : random() % 4;
     const FrameGeometry geo = DeriveGeometry(info);
-    info.image_size = random() % 2 == 0 ? pick() : static_cast<uint32_t>(geo.m * geo.n * 2);
+    info.image_size =
+        random() % 2 == 0 ? pick() : static_cast<uint32_t>(int64_t{geo.m} * geo.n * 2);
     info.packed_size = random() % 2 == 0 ? pick() : static_cast<uint32_t>(geo.total / 8 * 12);
     return info;
 }
