@@ -9,30 +9,31 @@
 #include "tqdev.h"
 #include "tqdev_lib.h"
 #include "tqdev_lib_nt.h"
+#include "tqdev_protocol.h"
 
 // Request numbers of the device channel, as the camera operations use them.
-constexpr uint32_t kRequestFrameData = 0;
-constexpr uint32_t kRequestCaptureState = 1;
-constexpr uint32_t kRequestCameraInfo = 2;
-constexpr uint32_t kRequestExtendedInfo = 3;
-constexpr uint32_t kRequestFrameInfo = 6;
-constexpr uint32_t kRequestIntegrationTime = 8;
-constexpr uint32_t kRequestDeviceState = 9;
-constexpr uint32_t kRequestClear = 10;
-constexpr uint32_t kRequestFlawCount = 11;
-constexpr uint32_t kRequestReadFlaws = 12;
-constexpr uint32_t kRequestWriteFlaws = 13;
-constexpr uint32_t kRequestReadMatrix = 14;
-constexpr uint32_t kRequestWriteMatrix = 15;
-constexpr uint32_t kRequestBayerPattern = 16;
-constexpr uint32_t kRequestWriteDark = 17;
-constexpr uint32_t kRequestReadDark = 18;
-constexpr uint32_t kRequestTapGain = 19;
-constexpr uint32_t kRequestDriverPair = 20;
-constexpr uint32_t kRequestHoming = 21;
-constexpr uint32_t kRequestRegisterAddress = 22;
-constexpr uint32_t kRequestRegisterValue = 23;
-constexpr uint32_t kRequestReadRegister = 24;
+constexpr uint32_t kRequestFrameData = TQPROTO_REQUEST_FRAME_DATA;
+constexpr uint32_t kRequestCaptureState = TQPROTO_REQUEST_CAPTURE_STATE;
+constexpr uint32_t kRequestCameraInfo = TQPROTO_REQUEST_CAMERA_INFO;
+constexpr uint32_t kRequestExtendedInfo = TQPROTO_REQUEST_EXTENDED_INFO;
+constexpr uint32_t kRequestFrameInfo = TQPROTO_REQUEST_FRAME_INFO;
+constexpr uint32_t kRequestIntegrationTime = TQPROTO_REQUEST_INTEGRATION_TIME;
+constexpr uint32_t kRequestDeviceState = TQPROTO_REQUEST_DEVICE_STATE;
+constexpr uint32_t kRequestClear = TQPROTO_REQUEST_CLEAR;
+constexpr uint32_t kRequestFlawCount = TQPROTO_REQUEST_FLAW_COUNT;
+constexpr uint32_t kRequestReadFlaws = TQPROTO_REQUEST_READ_FLAWS;
+constexpr uint32_t kRequestWriteFlaws = TQPROTO_REQUEST_WRITE_FLAWS;
+constexpr uint32_t kRequestReadMatrix = TQPROTO_REQUEST_READ_MATRIX;
+constexpr uint32_t kRequestWriteMatrix = TQPROTO_REQUEST_WRITE_MATRIX;
+constexpr uint32_t kRequestBayerPattern = TQPROTO_REQUEST_BAYER_PATTERN;
+constexpr uint32_t kRequestWriteDark = TQPROTO_REQUEST_WRITE_DARK;
+constexpr uint32_t kRequestReadDark = TQPROTO_REQUEST_READ_DARK;
+constexpr uint32_t kRequestTapGain = TQPROTO_REQUEST_TAP_GAINS;
+constexpr uint32_t kRequestDriverPair = TQPROTO_REQUEST_DRIVER_PAIR;
+constexpr uint32_t kRequestHoming = TQPROTO_REQUEST_HOMING;
+constexpr uint32_t kRequestRegisterAddress = TQPROTO_REQUEST_REGISTER_ADDRESS;
+constexpr uint32_t kRequestRegisterValue = TQPROTO_REQUEST_REGISTER_VALUE;
+constexpr uint32_t kRequestReadRegister = TQPROTO_REQUEST_READ_REGISTER;
 
 // One waiting call: the result of its request and the event that wakes it.
 // On the heap: should the wait fail, the completion may still write it and

@@ -257,12 +257,12 @@ uint32_t TqcoreRequestCode(uint32_t number) {
 
 int TqcoreRequestKind(uint32_t number) {
     switch (number) {
-    case 1:
+    case TQPROTO_REQUEST_CAPTURE_STATE:
         return TQCORE_KIND_STATE;
-    case 0:
+    case TQPROTO_REQUEST_FRAME_DATA:
         return TQCORE_KIND_FRAME;
-    case 10:
-    case 21:
+    case TQPROTO_REQUEST_CLEAR:
+    case TQPROTO_REQUEST_HOMING:
         return TQCORE_KIND_PREPARE;
     default:
         return TQCORE_KIND_RECORD;
